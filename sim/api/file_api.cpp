@@ -1,0 +1,186 @@
+// File functions of the simulated platform: opening, writing and closing.
+#include <algorithm>
+
+#include "sim/api/api_support.h"
+#include "sim/win32/windows.h"
+
+using sim::CurrentMachine;
+using sim::Machine;
+
+namespace {
+
+constexpr std::uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool Conflicts(const sim::FileOpen& held, const sim::FileOpen& wanted) {
+  const bool wanted_reads = (wanted.access & GENERIC_READ) != 0;
+  const bool wanted_writes = (wanted.access & GENERIC_WRITE) != 0;
+  const bool held_reads = (held.access & GENERIC_READ) != 0;
+  const bool held_writes = (held.access & GENERIC_WRITE) != 0;
+  return (wanted_reads && (held.share & FILE_SHARE_READ) == 0) ||
+         (wanted_writes && (held.share & FILE_SHARE_WRITE) == 0) ||
+         (held_reads && (wanted.share & FILE_SHARE_READ) == 0) ||
+         (held_writes && (wanted.share & FILE_SHARE_WRITE) == 0);
+}
+
+HANDLE Fail(Machine& m, std::u16string_view path, std::uint32_t error) {
+  sim::ReportOutcome(m, "CreateFileW", path, error);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share_mode, SECURITY_ATTRIBUTES* /*security*/,
+                          DWORD creation, DWORD flags_and_attributes, HANDLE /*template_file*/) {
+  Machine& m = CurrentMachine();
+  std::u16string path(sim::View(name));
+  if (auto fault = m.faults.Take("CreateFileW", path)) {
+    return Fail(m, path, *fault);
+  }
+  sim::FileSystem::Lookup where = m.files.Resolve(path);
+  // A symbolic link to a file is followed unless the caller asks for the
+  // link itself.
+  for (int hops = 0; where.node && where.node->reparse_tag != 0 && !where.node->directory &&
+                     (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
+       ++hops) {
+    if (hops == 8) {
+      return Fail(m, path, 1921);  // ERROR_CANT_RESOLVE_FILENAME
+    }
+    path = where.node->link_target;
+    where = m.files.Resolve(path);
+  }
+  if (where.error == ERROR_PATH_NOT_FOUND || (!where.node && !where.parent)) {
+    return Fail(m, path, ERROR_PATH_NOT_FOUND);
+  }
+  const sim::FileOpen wanted{access, share_mode & kShareAll};
+  std::shared_ptr<sim::FsNode> node = where.node;
+  if (node) {
+    if (node->directory && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+      return Fail(m, path, ERROR_ACCESS_DENIED);
+    }
+    if (std::any_of(node->opens.begin(), node->opens.end(),
+                    [&](const sim::FileOpen& held) { return Conflicts(held, wanted); })) {
+      return Fail(m, path, ERROR_SHARING_VIOLATION);
+    }
+    if (creation == CREATE_NEW) {
+      return Fail(m, path, ERROR_FILE_EXISTS);
+    }
+    const bool truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
+    if ((node->attributes & FILE_ATTRIBUTE_READONLY) != 0 && ((access & GENERIC_WRITE) != 0 || truncates)) {
+      return Fail(m, path, ERROR_ACCESS_DENIED);
+    }
+    if (truncates) {
+      node->content.clear();
+    }
+  } else {
+    if (creation == OPEN_EXISTING || creation == TRUNCATE_EXISTING) {
+      return Fail(m, path, ERROR_FILE_NOT_FOUND);
+    }
+    node = std::make_shared<sim::FsNode>();
+    node->name = where.name;
+    node->attributes = FILE_ATTRIBUTE_ARCHIVE;
+    where.parent->children.emplace(sim::Fold(where.name), node);
+  }
+  node->opens.push_back(wanted);
+  const std::uintptr_t value = m.handles.Open(sim::HandleKind::kFile, path);
+  m.files.open_files.emplace(value, sim::OpenFile{node, wanted, path, sim::Fold(path.substr(0, 2)), 0});
+  const bool existed = where.node != nullptr;
+  sim::ReportOutcome(m, "CreateFileW", path, 0);
+  // Like Windows, a successful CREATE_ALWAYS or OPEN_ALWAYS of an existing
+  // file says so in the last error.
+  m.process.last_error =
+      existed && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
+  return reinterpret_cast<HANDLE>(value);
+}
+
+BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD cb_to_write, LPDWORD cb_written,
+                      OVERLAPPED* /*overlapped*/) {
+  Machine& m = CurrentMachine();
+  if (cb_written != nullptr) {
+    *cb_written = 0;
+  }
+  const auto value = reinterpret_cast<std::uintptr_t>(file);
+  auto it = m.files.open_files.find(value);
+  if (it == m.files.open_files.end() || !m.handles.IsOpen(value, sim::HandleKind::kFile)) {
+    sim::ReportOutcome(m, "WriteFile", u"", ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  sim::OpenFile& open = it->second;
+  if ((open.mode.access & GENERIC_WRITE) == 0) {
+    sim::ReportOutcome(m, "WriteFile", open.path, ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (auto fault = m.faults.Take("WriteFile", open.path)) {
+    sim::ReportOutcome(m, "WriteFile", open.path, *fault);
+    return FALSE;
+  }
+  std::string& content = open.node->content;
+  const std::uint64_t end = open.position + cb_to_write;
+  const std::uint64_t growth = end > content.size() ? end - content.size() : 0;
+  auto space = m.files.free_bytes.find(open.drive);
+  if (space != m.files.free_bytes.end()) {
+    if (growth > space->second) {
+      sim::ReportOutcome(m, "WriteFile", open.path, ERROR_DISK_FULL);
+      return FALSE;
+    }
+    space->second -= growth;
+  }
+  if (end > content.size()) {
+    content.resize(end);
+  }
+  if (cb_to_write > 0) {
+    content.replace(open.position, cb_to_write, static_cast<const char*>(buffer), cb_to_write);
+  }
+  open.position = end;
+  if (cb_written != nullptr) {
+    *cb_written = cb_to_write;
+  }
+  sim::ReportOutcome(m, "WriteFile", open.path, 0);
+  return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  Machine& m = CurrentMachine();
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  auto it = m.files.open_files.find(value);
+  if (it == m.files.open_files.end() || !m.handles.Close(value, sim::HandleKind::kFile)) {
+    sim::ReportOutcome(m, "CloseHandle", u"", ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::vector<sim::FileOpen>& opens = it->second.node->opens;
+  for (auto open = opens.begin(); open != opens.end(); ++open) {
+    if (open->access == it->second.mode.access && open->share == it->second.mode.share) {
+      opens.erase(open);
+      break;
+    }
+  }
+  const std::u16string path = it->second.path;
+  m.files.open_files.erase(it);
+  sim::ReportOutcome(m, "CloseHandle", path, 0);
+  return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
+  Machine& m = CurrentMachine();
+  const std::u16string path(sim::View(name));
+  if (auto fault = m.faults.Take("GetFileAttributesW", path)) {
+    sim::ReportOutcome(m, "GetFileAttributesW", path, *fault);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  sim::FileSystem::Lookup where = m.files.Resolve(path);
+  if (!where.node) {
+    sim::ReportOutcome(m, "GetFileAttributesW", path, where.error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  DWORD attributes = where.node->attributes;
+  if (where.node->directory) {
+    attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  }
+  if (where.node->reparse_tag != 0) {
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  if (attributes == 0) {
+    attributes = FILE_ATTRIBUTE_NORMAL;
+  }
+  sim::ReportOutcome(m, "GetFileAttributesW", path, 0);
+  return attributes;
+}

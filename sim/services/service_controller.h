@@ -1,0 +1,8 @@
+// The simulated service controller. (Filled in with the services.)
+#pragma once
+
+namespace sim {
+
+class ServiceController {};
+
+}  // namespace sim

@@ -1,0 +1,31 @@
+// Declarations of the simulated Windows platform: Windows Installer.
+#pragma once
+
+#include "base.h"
+
+using MSIHANDLE = std::uint32_t;
+
+enum INSTALLUILEVEL {
+  INSTALLUILEVEL_NOCHANGE = 0,
+  INSTALLUILEVEL_DEFAULT = 1,
+  INSTALLUILEVEL_NONE = 2,
+  INSTALLUILEVEL_BASIC = 3,
+  INSTALLUILEVEL_REDUCED = 4,
+  INSTALLUILEVEL_FULL = 5,
+};
+
+enum INSTALLSTATE {
+  INSTALLSTATE_INVALIDARG = -2,
+  INSTALLSTATE_UNKNOWN = -1,
+  INSTALLSTATE_ABSENT = 2,
+  INSTALLSTATE_LOCAL = 3,
+  INSTALLSTATE_SOURCE = 4,
+  INSTALLSTATE_MOREDATA = -3,
+};
+
+INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window);
+UINT WINAPI MsiGetProductCodeW(LPCWSTR component, LPWSTR product_code_39);
+UINT WINAPI MsiOpenProductW(LPCWSTR product, MSIHANDLE* handle);
+UINT WINAPI MsiGetProductPropertyW(MSIHANDLE product, LPCWSTR property, LPWSTR value, LPDWORD cch_value);
+UINT WINAPI MsiCloseHandle(MSIHANDLE handle);
+INSTALLSTATE WINAPI MsiGetComponentPathW(LPCWSTR product, LPCWSTR component, LPWSTR path, LPDWORD cch_path);
