@@ -9,7 +9,12 @@ namespace {
 Machine* g_current = nullptr;
 }  // namespace
 
-Machine::Machine() { files.AddDrive(u"C:"); }
+// A machine starts as a bare Windows installation: drive C with the
+// system's folders and the user's temporary directory.
+Machine::Machine() {
+  files.MakeDirectory(process.windows_directory);
+  files.MakeDirectory(process.temp_path);
+}
 
 Machine& CurrentMachine() {
   if (g_current == nullptr) {

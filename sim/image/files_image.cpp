@@ -1,0 +1,193 @@
+// The files section of a machine image: one entry per file, and per
+// directory that is empty or carries attributes or flags, by full path.
+// A directory's path ends with a backslash.
+//   "C:\\Program Files\\X\\app.exe": "content",
+//   "C:\\Program Files\\X\\conf.ini": {"content": "a=1", "attributes": ["readonly", "hidden"]},
+//   "C:\\Data\\Empty\\": {},
+//   "C:\\Program Files\\X\\link\\": {"link": "junction", "target": "C:\\Elsewhere"},
+//   "C:\\Locked.txt": {"open_without_sharing": true, "undeletable": true}
+// "drives": {"C:": {"free_bytes": 0}} limits what a drive still takes.
+#include "sim/core/text.h"
+#include "sim/image/machine_image.h"
+#include "sim/win32/files.h"
+
+namespace sim {
+
+namespace {
+
+struct AttributeName {
+  std::uint32_t bit;
+  const char* name;
+};
+constexpr AttributeName kAttributeNames[] = {{FILE_ATTRIBUTE_READONLY, "readonly"},
+                                             {FILE_ATTRIBUTE_HIDDEN, "hidden"},
+                                             {FILE_ATTRIBUTE_SYSTEM, "system"},
+                                             {FILE_ATTRIBUTE_ARCHIVE, "archive"}};
+
+std::uint32_t LoadAttributes(const nlohmann::json& list, const std::string& where) {
+  std::uint32_t attributes = 0;
+  if (!list.is_array()) {
+    throw ImageError(where + ": attributes are a list");
+  }
+  for (const nlohmann::json& item : list) {
+    bool known = false;
+    for (const AttributeName& entry : kAttributeNames) {
+      if (item == entry.name) {
+        attributes |= entry.bit;
+        known = true;
+      }
+    }
+    if (!known) {
+      throw ImageError(where + ": unknown attribute " + item.dump());
+    }
+  }
+  return attributes;
+}
+
+nlohmann::json SaveAttributes(std::uint32_t attributes) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const AttributeName& entry : kAttributeNames) {
+    if ((attributes & entry.bit) != 0) {
+      list.push_back(entry.name);
+    }
+  }
+  return list;
+}
+
+// The flags and attributes that make an entry worth listing on its own.
+bool HasDetails(const FsNode& node) {
+  return (node.attributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0 || !node.opens.empty() || node.undeletable ||
+         node.reparse_tag != 0 || node.link_count > 1;
+}
+
+}  // namespace
+
+void LoadFiles(const nlohmann::json& section, FileSystem& files) {
+  if (!section.is_object()) {
+    throw ImageError("files: expected an object of paths");
+  }
+  for (const auto& [path_utf8, spec] : section.items()) {
+    const std::string where = "files entry \"" + path_utf8 + "\"";
+    if (path_utf8 == "drives") {
+      for (const auto& [drive, drive_spec] : spec.items()) {
+        files.AddDrive(FromUtf8(drive));
+        if (drive_spec.contains("free_bytes")) {
+          files.free_bytes[Fold(FromUtf8(drive))] = drive_spec["free_bytes"].get<std::uint64_t>();
+        }
+      }
+      continue;
+    }
+    std::u16string path = FromUtf8(path_utf8);
+    if (path.size() < 2 || path[1] != u':') {
+      throw ImageError(where + ": a path begins with a drive letter and a colon");
+    }
+    const bool directory = path.back() == u'\\';
+    while (!path.empty() && path.back() == u'\\') {
+      path.pop_back();
+    }
+    if (spec.is_string()) {
+      if (directory) {
+        throw ImageError(where + ": a directory has no content");
+      }
+      files.MakeFile(path, spec.get<std::string>());
+      continue;
+    }
+    if (!spec.is_object()) {
+      throw ImageError(where + ": expected a string or an object");
+    }
+    std::shared_ptr<FsNode> node = directory ? files.MakeDirectory(path) : files.MakeFile(path);
+    for (const auto& [field, value] : spec.items()) {
+      if (field == "content" && value.is_string() && !directory) {
+        node->content = value.get<std::string>();
+      } else if (field == "attributes") {
+        node->attributes = LoadAttributes(value, where);
+      } else if (field == "undeletable" && value.is_boolean()) {
+        node->undeletable = value.get<bool>();
+      } else if (field == "open_without_sharing" && value.is_boolean()) {
+        if (value.get<bool>()) {
+          node->opens.push_back(FileOpen{GENERIC_READ | GENERIC_WRITE, 0});
+        }
+      } else if (field == "link" && value.is_string()) {
+        if (value == "junction") {
+          node->reparse_tag = IO_REPARSE_TAG_MOUNT_POINT;
+        } else if (value == "symlink") {
+          node->reparse_tag = IO_REPARSE_TAG_SYMLINK;
+        } else {
+          throw ImageError(where + ": a link is \"junction\" or \"symlink\"");
+        }
+      } else if (field == "target") {
+        node->link_target = ImageText(value, where + " target");
+      } else if (field == "link_count" && value.is_number_unsigned()) {
+        node->link_count = value.get<std::uint32_t>();
+      } else {
+        throw ImageError(where + ": unknown or malformed field \"" + field + "\"");
+      }
+    }
+    if ((node->reparse_tag != 0) != !node->link_target.empty()) {
+      throw ImageError(where + ": a link needs both \"link\" and \"target\"");
+    }
+  }
+}
+
+nlohmann::json SaveFiles(const FileSystem& files) {
+  nlohmann::json section = nlohmann::json::object();
+  nlohmann::json drives = nlohmann::json::object();
+  files.Walk([&](const std::u16string& path, const FsNode& node) {
+    const bool is_drive = path.find(u'\\') == std::u16string::npos;
+    if (is_drive) {
+      auto space = files.free_bytes.find(Fold(path));
+      drives[ToUtf8(path)] = space == files.free_bytes.end() ? nlohmann::json::object()
+                                                              : nlohmann::json{{"free_bytes", space->second}};
+      return;
+    }
+    if (node.directory && !node.children.empty() && !HasDetails(node)) {
+      return;
+    }
+    const std::string name = ToUtf8(path) + (node.directory ? "\\" : "");
+    if (!node.directory && !HasDetails(node)) {
+      section[name] = node.content;
+      return;
+    }
+    nlohmann::json spec = nlohmann::json::object();
+    if (!node.directory) {
+      spec["content"] = node.content;
+    }
+    if ((node.attributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0) {
+      spec["attributes"] = SaveAttributes(node.attributes);
+    }
+    if (node.undeletable) {
+      spec["undeletable"] = true;
+    }
+    for (const FileOpen& open : node.opens) {
+      if (open.share == 0) {
+        spec["open_without_sharing"] = true;
+      }
+    }
+    if (node.reparse_tag != 0) {
+      spec["link"] = node.reparse_tag == IO_REPARSE_TAG_MOUNT_POINT ? "junction" : "symlink";
+      spec["target"] = ToUtf8(node.link_target);
+    }
+    if (node.link_count > 1) {
+      spec["link_count"] = node.link_count;
+    }
+    section[name] = spec;
+  });
+  section["drives"] = drives;
+  return section;
+}
+
+void AddFilesInventory(const FileSystem& files, Inventory& inventory) {
+  files.Walk([&](const std::u16string& path, const FsNode& node) {
+    std::string state = node.directory ? "" : std::to_string(node.content.size()) + " bytes";
+    const nlohmann::json attributes = SaveAttributes(node.attributes);
+    for (const nlohmann::json& name : attributes) {
+      state += (state.empty() ? "" : ", ") + name.get<std::string>();
+    }
+    if (node.reparse_tag != 0) {
+      state += (state.empty() ? "" : ", ") + std::string("link to ") + ToUtf8(node.link_target);
+    }
+    inventory[(node.directory ? "directory " : "file ") + ToUtf8(path)] = state;
+  });
+}
+
+}  // namespace sim
