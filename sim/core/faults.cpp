@@ -9,8 +9,7 @@ std::optional<std::uint32_t> Faults::Take(std::string_view call, std::u16string_
     if (rule.call != call || rule.times == 0) {
       continue;
     }
-    if (!rule.subject_contains.empty() &&
-        Fold(subject).find(Fold(rule.subject_contains)) == std::u16string::npos) {
+    if (!rule.subject_contains.empty() && Fold(subject).find(Fold(rule.subject_contains)) == std::u16string::npos) {
       continue;
     }
     if (rule.skip > 0) {

@@ -1,7 +1,7 @@
 // The run log: "$vornalet.log" in the temporary directory, recreated on
-// every run. One byte per code unit up to 0xFF, CR before every LF, each
-// line handed to the file as soon as it ends. A log that fails (no file, a
-// unit above 0xFF, a write refused) stays failed and drops every later
+// every run. One byte per code unit up to 0xFF, "?" for a unit above it, CR
+// before every LF, each line handed to the file as soon as it ends. A log
+// that fails (no file, a write refused) stays failed and drops every later
 // write; nothing about it is reported to the callers.
 #pragma once
 

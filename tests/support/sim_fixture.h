@@ -35,9 +35,7 @@ class SimTest : public ::testing::Test {
   // Fails the test when a handle is still open.
   void ExpectNoOpenHandles() const;
   // The journal's record of these calls, as "Name(subject)=result" lines.
-  std::vector<std::string> Calls(const std::vector<std::string>& names) const {
-    return machine.journal.Trace(names);
-  }
+  std::vector<std::string> Calls(const std::vector<std::string>& names) const { return machine.journal.Trace(names); }
 
   sim::Machine machine;
 

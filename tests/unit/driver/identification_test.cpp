@@ -31,8 +31,8 @@ class IdentificationTest : public testing_support::SimTest {
   int RunChecked(const std::u16string& command_line) {
     const int exit_code = Run(command_line);
     ExpectNoOpenHandles();
-    const std::vector<std::string> order = Calls({"CreateFileW", "MsiSetInternalUI", "MsiGetProductCodeW",
-                                                  "MsiOpenProductW", "MsiGetComponentPathW"});
+    const std::vector<std::string> order =
+        Calls({"CreateFileW", "MsiSetInternalUI", "MsiGetProductCodeW", "MsiOpenProductW", "MsiGetComponentPathW"});
     EXPECT_GE(order.size(), 2U);
     if (order.size() >= 2) {
       EXPECT_EQ(order[0].rfind("CreateFileW(", 0), 0U) << order[0];
@@ -69,8 +69,9 @@ TEST_F(IdentificationTest, InstallerFailuresEndTheRunWithTheirCode) {
       {"registration gone but the component still names the product",
        [](sim::Machine& m) {
          RegisterProduct(m);
-         m.registry.RemoveTree(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\"
-                               u"UserData\\S-1-5-18\\Products\\14C9A2F3E6B751D48A2C950E4D7B6F31");
+         m.registry.RemoveTree(
+             u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\"
+             u"UserData\\S-1-5-18\\Products\\14C9A2F3E6B751D48A2C950E4D7B6F31");
        },
        2, LogLines({"Getting product code...", found, "Cannot open product 1605"}), 0},
       {"upgrade code unreadable",
@@ -138,9 +139,10 @@ TEST_F(IdentificationTest, ComponentPathWithoutDirectoryGivesAnEmptyProductPath)
   RegisterProduct(machine);
   // The installer answers "installed locally" with a path that has no
   // directory part; there is then no product directory.
-  machine.registry.SetString(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\"
-                             u"UserData\\S-1-5-18\\Components\\A3C6E1B54D7208F4A9E64C2D78B3F150",
-                             testing_support::kPackedProductCode, u"X:");
+  machine.registry.SetString(
+      u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\"
+      u"UserData\\S-1-5-18\\Components\\A3C6E1B54D7208F4A9E64C2D78B3F150",
+      testing_support::kPackedProductCode, u"X:");
   machine.files.AddDrive(u"X:");
   EXPECT_EQ(RunChecked(u""), 0);
   const std::string log = LogBytes();
@@ -189,9 +191,8 @@ TEST_F(IdentificationTest, TwoArgumentsNameTheProductWithoutAskingTheInstaller) 
       continue;
     }
     EXPECT_EQ(exit_code, 0);
-    EXPECT_EQ(log.rfind(LogLines({"Using command line...", "Set prodCode " + c.product, "Set upgrCode " + c.upgrade}),
-                        0),
-              0U)
+    EXPECT_EQ(
+        log.rfind(LogLines({"Using command line...", "Set prodCode " + c.product, "Set upgrCode " + c.upgrade}), 0), 0U)
         << log;
     EXPECT_EQ(fresh.journal.Trace(kIdentificationCalls), std::vector<std::string>());
   }
@@ -233,8 +234,7 @@ TEST_F(IdentificationTest, CodesOfExactly38CharactersAreTakenAndLongerOnesRefuse
   const std::u16string product38 = kProductCode;
   const std::u16string upgrade39 = std::u16string(kUpgradeCode) + u"9";
   EXPECT_EQ(RunChecked(product38 + u" " + upgrade39), 4);
-  EXPECT_EQ(LogBytes(),
-            LogLines({"Using command line...", "Code on the command line is too long " + U8(upgrade39)}));
+  EXPECT_EQ(LogBytes(), LogLines({"Using command line...", "Code on the command line is too long " + U8(upgrade39)}));
   EXPECT_EQ(machine.journal.Count("MsiGetComponentPathW"), 0U);
 }
 

@@ -79,9 +79,9 @@ TEST_F(RunLogTest, AnEarlierLogIsEmptied) {
 
 TEST_F(RunLogTest, OtherProcessesMayReadAndWriteTheLogWhileItIsOpen) {
   ASSERT_TRUE(OpenRunLog());
-  HANDLE reader = CreateFileW(reinterpret_cast<const WCHAR*>(LogPath().c_str()), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+  HANDLE reader =
+      CreateFileW(reinterpret_cast<const WCHAR*>(LogPath().c_str()), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE);
   CloseHandle(reader);
   CloseRunLog();
@@ -94,8 +94,7 @@ TEST_F(RunLogTest, ALogThatCannotBeOpenedDropsEveryLine) {
     void (*prepare)(sim::Machine&);
   };
   const Case cases[] = {
-      {"temporary directory missing",
-       [](sim::Machine& m) { m.process.temp_path = u"C:\\Users\\Nobody\\Temp\\"; }},
+      {"temporary directory missing", [](sim::Machine& m) { m.process.temp_path = u"C:\\Users\\Nobody\\Temp\\"; }},
       {"a directory of that name",
        [](sim::Machine& m) { m.files.MakeDirectory(m.process.temp_path + u"$vornalet.log"); }},
       {"held by another process without sharing",

@@ -21,14 +21,14 @@ TEST(SplitCommandLineTest, FollowsTheDocumentedRules) {
       {u"\"C:\\Pro gram\\x.exe\" a", {"C:\\Pro gram\\x.exe", "a"}},
       {u"C:\\dir\\\"x a", {"C:\\dir\\\"x", "a"}},  // the program name takes backslashes literally
       {u"p \"a b\" c", {"p", "a b", "c"}},
-      {u"p a\\\\b", {"p", "a\\\\b"}},           // backslashes not before a quote are literal
-      {u"p a\\\\\\\"b", {"p", "a\\\"b"}},       // 2n+1 backslashes and a quote: n and a literal quote
-      {u"p \"a\\\\\" b", {"p", "a\\", "b"}},    // 2n backslashes and a quote: n, and the quote closes
+      {u"p a\\\\b", {"p", "a\\\\b"}},         // backslashes not before a quote are literal
+      {u"p a\\\\\\\"b", {"p", "a\\\"b"}},     // 2n+1 backslashes and a quote: n and a literal quote
+      {u"p \"a\\\\\" b", {"p", "a\\", "b"}},  // 2n backslashes and a quote: n, and the quote closes
       {u"p \"\" \"\"", {"p", "", ""}},
       {u"p a\"b c\"d", {"p", "ab cd"}},
-      {u"p \"a\"\"b\" c", {"p", "a\"b c"}},     // two quotes inside quotes: a literal quote, quoting ends
+      {u"p \"a\"\"b\" c", {"p", "a\"b c"}},  // two quotes inside quotes: a literal quote, quoting ends
       {u"p \"\"\"a\"\"\"", {"p", "\"a\""}},
-      {u" a b", {"", "a", "b"}},               // a leading blank leaves the program name empty
+      {u" a b", {"", "a", "b"}},  // a leading blank leaves the program name empty
       {u"p \"open", {"p", "open"}},
   };
   for (const Case& c : cases) {

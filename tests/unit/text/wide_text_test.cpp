@@ -33,9 +33,9 @@ TEST(TextCopyTest, CopiesWholeTextOrLeavesTargetUntouched) {
     const char16_t* after;
   };
   const Case cases[] = {
-      {u"abc", 7, true, u"abc"},       {u"abcdef", 7, true, u"abcdef"},  // six units and the terminator fill 7
-      {u"abcdefg", 7, false, u"old"},  {u"", 7, true, u""},
-      {u"a", 1, false, u"old"},        {u"a", 0, false, u"old"},
+      {u"abc", 7, true, u"abc"},      {u"abcdef", 7, true, u"abcdef"},  // six units and the terminator fill 7
+      {u"abcdefg", 7, false, u"old"}, {u"", 7, true, u""},
+      {u"a", 1, false, u"old"},       {u"a", 0, false, u"old"},
   };
   for (const Case& c : cases) {
     Buffer target(u"old");
