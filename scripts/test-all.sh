@@ -43,6 +43,25 @@ host_tests() {
   ctest --test-dir "$(build_dir host)" --output-on-failure -j2 --no-tests=error --timeout 900
 }
 
+# The host build and all its tests under AddressSanitizer (with leak
+# detection) and UndefinedBehaviorSanitizer; any report fails its test.
+sanitize_tests() {
+  build_preset host-sanitize
+  UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$(build_dir host-sanitize)" --output-on-failure -j2 --no-tests=error --timeout 900
+}
+
+# The libFuzzer targets of fuzz/, built with clang and the sanitizers, each
+# run for 20 s from a temporary copy of its seed corpus.
+fuzz_smoke() {
+  local dir
+  dir=$(build_dir fuzz)
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVORNALET_FUZZ=ON -DVORNALET_SANITIZE=ON
+  cmake --build "$dir" --target fuzz_targets -j2
+  bash fuzz/run-fuzzers.sh "$dir" 20
+}
+
 source_files() {  # directories...: their C++ sources and headers, sorted
   find "$@" -type f \( -name '*.h' -o -name '*.cpp' \) | LC_ALL=C sort
 }
@@ -117,8 +136,11 @@ step build-host    install-deps             build_preset host
 step build-win32   install-deps             build_preset win32
 step build-win64   install-deps             build_preset win64
 step host-tests    build-host               host_tests
+step sanitize      install-deps             sanitize_tests
+step fuzz          install-deps             fuzz_smoke
 step inspect-pe    build-win32,build-win64  inspect_pe
 step wine-smoke    build-win64              wine_smoke
+step wine-e2e      build-win64              bash tests/wine/e2e/run.sh "$(build_dir win64)/vornalet.exe"
 step format        install-deps             check_format
 step tidy          install-deps             check_tidy
 

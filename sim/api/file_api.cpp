@@ -1,4 +1,5 @@
-// File functions of the simulated platform: opening, writing and closing.
+// File functions of the simulated platform: opening, writing, closing and
+// the attributes of a file.
 #include <algorithm>
 
 #include "sim/api/api_support.h"
@@ -32,24 +33,18 @@ HANDLE Fail(Machine& m, std::u16string_view path, std::uint32_t error) {
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share_mode, SECURITY_ATTRIBUTES* /*security*/,
                           DWORD creation, DWORD flags_and_attributes, HANDLE /*template_file*/) {
   Machine& m = CurrentMachine();
-  std::u16string path(sim::View(name));
+  const std::u16string path(sim::View(name));
   if (auto fault = m.faults.Take("CreateFileW", path)) {
     return Fail(m, path, *fault);
   }
-  sim::FileSystem::Lookup where = m.files.Resolve(path);
-  // A symbolic link to a file is followed unless the caller asks for the
-  // link itself.
-  for (int hops = 0; where.node && where.node->reparse_tag != 0 && !where.node->directory &&
-                     (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
-       ++hops) {
-    if (hops == 8) {
-      return Fail(m, path, 1921);  // ERROR_CANT_RESOLVE_FILENAME
-    }
-    path = where.node->link_target;
-    where = m.files.Resolve(path);
+  if (path.size() >= MAX_PATH) {
+    return Fail(m, path, ERROR_FILENAME_EXCED_RANGE);
   }
-  if (where.error == ERROR_PATH_NOT_FOUND || (!where.node && !where.parent)) {
-    return Fail(m, path, ERROR_PATH_NOT_FOUND);
+  // A link is followed unless the caller asks for the link itself.
+  const sim::FileSystem::Lookup where =
+      m.files.Resolve(path, (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0);
+  if (where.error != 0 && where.error != ERROR_FILE_NOT_FOUND) {
+    return Fail(m, path, where.error);
   }
   const sim::FileOpen wanted{access, share_mode & kShareAll};
   std::shared_ptr<sim::FsNode> node = where.node;
@@ -76,9 +71,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share_mode, SECURITY
       return Fail(m, path, ERROR_FILE_NOT_FOUND);
     }
     node = std::make_shared<sim::FsNode>();
-    node->name = where.name;
     node->attributes = FILE_ATTRIBUTE_ARCHIVE;
-    where.parent->children.emplace(sim::Fold(where.name), node);
+    where.parent->children.emplace(sim::Fold(where.name), sim::DirEntry{where.name, node});
   }
   node->opens.push_back(wanted);
   const std::uintptr_t value = m.handles.Open(sim::HandleKind::kFile, path);
@@ -87,8 +81,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share_mode, SECURITY
   sim::ReportOutcome(m, "CreateFileW", path, 0);
   // Like Windows, a successful CREATE_ALWAYS or OPEN_ALWAYS of an existing
   // file says so in the last error.
-  m.process.last_error =
-      existed && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
+  m.process.last_error = existed && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
   return reinterpret_cast<HANDLE>(value);
 }
 
@@ -166,6 +159,11 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
     sim::ReportOutcome(m, "GetFileAttributesW", path, *fault);
     return INVALID_FILE_ATTRIBUTES;
   }
+  if (path.size() >= MAX_PATH) {
+    sim::ReportOutcome(m, "GetFileAttributesW", path, ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  // A link answers for itself, not for what it points to.
   sim::FileSystem::Lookup where = m.files.Resolve(path);
   if (!where.node) {
     sim::ReportOutcome(m, "GetFileAttributesW", path, where.error);
@@ -183,4 +181,32 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
   }
   sim::ReportOutcome(m, "GetFileAttributesW", path, 0);
   return attributes;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+  Machine& m = CurrentMachine();
+  const auto value = reinterpret_cast<std::uintptr_t>(file);
+  auto it = m.files.open_files.find(value);
+  if (it == m.files.open_files.end() || !m.handles.IsOpen(value, sim::HandleKind::kFile) || information == nullptr) {
+    sim::ReportOutcome(m, "GetFileInformationByHandle", u"", ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const sim::FsNode& node = *it->second.node;
+  *information = BY_HANDLE_FILE_INFORMATION{};
+  information->dwFileAttributes = node.attributes | (node.directory ? FILE_ATTRIBUTE_DIRECTORY : 0) |
+                                  (node.reparse_tag != 0 ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+  if (information->dwFileAttributes == 0) {
+    information->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  }
+  const std::uint64_t cb = node.content.size();
+  information->nFileSizeHigh = static_cast<DWORD>(cb >> 32);
+  information->nFileSizeLow = static_cast<DWORD>(cb & 0xFFFFFFFFu);
+  information->nNumberOfLinks = node.link_count;
+  // The node's address stands in for the file index: equal for the names of
+  // one file, different for different files.
+  const auto index = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&node));
+  information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+  information->nFileIndexLow = static_cast<DWORD>(index & 0xFFFFFFFFu);
+  sim::ReportOutcome(m, "GetFileInformationByHandle", it->second.path, 0);
+  return TRUE;
 }

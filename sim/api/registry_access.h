@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "sim/machine.h"
 #include "sim/win32/registry.h"
@@ -23,5 +24,10 @@ KeyAccess ResolveKeyHandle(Machine& m, HKEY handle);
 
 // True when an open with this mask asks for more than reading.
 bool AsksForWrite(std::uint32_t access);
+
+// True for a path in the machine's own hive (HKEY_LOCAL_MACHINE, and
+// HKEY_CLASSES_ROOT, which shows HKEY_LOCAL_MACHINE\SOFTWARE\Classes):
+// changing it needs administrator rights.
+bool IsMachineWide(std::u16string_view path);
 
 }  // namespace sim

@@ -5,8 +5,15 @@
 //   "C:\\Program Files\\X\\conf.ini": {"content": "a=1", "attributes": ["readonly", "hidden"]},
 //   "C:\\Data\\Empty\\": {},
 //   "C:\\Program Files\\X\\link\\": {"link": "junction", "target": "C:\\Elsewhere"},
-//   "C:\\Locked.txt": {"open_without_sharing": true, "undeletable": true}
+//   "C:\\Locked.txt": {"open_without_sharing": true, "undeletable": true},
+//   "C:\\Share\\": {"no_dot_entries": true},
+//   "C:\\Data\\second name.txt": {"hard_link_to": "C:\\Data\\first name.txt"}
 // "drives": {"C:": {"free_bytes": 0}} limits what a drive still takes.
+#include <map>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
 #include "sim/core/text.h"
 #include "sim/image/machine_image.h"
 #include "sim/win32/files.h"
@@ -57,7 +64,14 @@ nlohmann::json SaveAttributes(std::uint32_t attributes) {
 // The flags and attributes that make an entry worth listing on its own.
 bool HasDetails(const FsNode& node) {
   return (node.attributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0 || !node.opens.empty() || node.undeletable ||
-         node.reparse_tag != 0 || node.link_count > 1;
+         node.no_dot_entries || node.reparse_tag != 0 || node.link_count > 1;
+}
+
+std::u16string WithoutTrailingBackslashes(std::u16string path) {
+  while (!path.empty() && path.back() == u'\\') {
+    path.pop_back();
+  }
+  return path;
 }
 
 }  // namespace
@@ -66,6 +80,7 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
   if (!section.is_object()) {
     throw ImageError("files: expected an object of paths");
   }
+  std::vector<std::pair<std::u16string, std::u16string>> hard_links;  // new name, existing name
   for (const auto& [path_utf8, spec] : section.items()) {
     const std::string where = "files entry \"" + path_utf8 + "\"";
     if (path_utf8 == "drives") {
@@ -82,20 +97,35 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
       throw ImageError(where + ": a path begins with a drive letter and a colon");
     }
     const bool directory = path.back() == u'\\';
-    while (!path.empty() && path.back() == u'\\') {
-      path.pop_back();
+    path = WithoutTrailingBackslashes(std::move(path));
+    if (spec.is_object() && spec.contains("hard_link_to")) {
+      // Made once every file it can name exists.
+      if (directory || spec.size() != 1) {
+        throw ImageError(where + ": a hard link is a file entry with \"hard_link_to\" alone");
+      }
+      hard_links.emplace_back(path, ImageText(spec["hard_link_to"], where + " hard_link_to"));
+      continue;
     }
     if (spec.is_string()) {
       if (directory) {
         throw ImageError(where + ": a directory has no content");
       }
-      files.MakeFile(path, spec.get<std::string>());
+      try {
+        files.MakeFile(path, spec.get<std::string>());
+      } catch (const std::invalid_argument& error) {
+        throw ImageError(where + ": " + error.what());
+      }
       continue;
     }
     if (!spec.is_object()) {
       throw ImageError(where + ": expected a string or an object");
     }
-    std::shared_ptr<FsNode> node = directory ? files.MakeDirectory(path) : files.MakeFile(path);
+    std::shared_ptr<FsNode> node;
+    try {
+      node = directory ? files.MakeDirectory(path) : files.MakeFile(path);
+    } catch (const std::invalid_argument& error) {
+      throw ImageError(where + ": " + error.what());
+    }
     for (const auto& [field, value] : spec.items()) {
       if (field == "content" && value.is_string() && !directory) {
         node->content = value.get<std::string>();
@@ -103,6 +133,8 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
         node->attributes = LoadAttributes(value, where);
       } else if (field == "undeletable" && value.is_boolean()) {
         node->undeletable = value.get<bool>();
+      } else if (field == "no_dot_entries" && value.is_boolean() && directory) {
+        node->no_dot_entries = value.get<bool>();
       } else if (field == "open_without_sharing" && value.is_boolean()) {
         if (value.get<bool>()) {
           node->opens.push_back(FileOpen{GENERIC_READ | GENERIC_WRITE, 0});
@@ -117,8 +149,6 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
         }
       } else if (field == "target") {
         node->link_target = ImageText(value, where + " target");
-      } else if (field == "link_count" && value.is_number_unsigned()) {
-        node->link_count = value.get<std::uint32_t>();
       } else {
         throw ImageError(where + ": unknown or malformed field \"" + field + "\"");
       }
@@ -127,23 +157,48 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
       throw ImageError(where + ": a link needs both \"link\" and \"target\"");
     }
   }
+  files.Walk([](const std::u16string& path, const FsNode& node) {
+    if (node.reparse_tag != 0 && !node.children.empty()) {
+      throw ImageError("files entry \"" + ToUtf8(path) + "\\\": a link holds no entries of its own");
+    }
+  });
+  for (const auto& [path, existing] : hard_links) {
+    const std::string where = "files entry \"" + ToUtf8(path) + "\"";
+    std::shared_ptr<FsNode> node = files.Find(existing);
+    if (!node || node->directory || node->reparse_tag != 0) {
+      throw ImageError(where + ": \"hard_link_to\" names no file of the image");
+    }
+    try {
+      files.MakeHardLink(existing, path);
+    } catch (const std::invalid_argument& error) {
+      throw ImageError(where + ": " + error.what());
+    }
+  }
 }
 
 nlohmann::json SaveFiles(const FileSystem& files) {
   nlohmann::json section = nlohmann::json::object();
   nlohmann::json drives = nlohmann::json::object();
+  std::map<const FsNode*, std::string> first_names;  // of hard-linked files
   files.Walk([&](const std::u16string& path, const FsNode& node) {
     const bool is_drive = path.find(u'\\') == std::u16string::npos;
     if (is_drive) {
       auto space = files.free_bytes.find(Fold(path));
-      drives[ToUtf8(path)] = space == files.free_bytes.end() ? nlohmann::json::object()
-                                                              : nlohmann::json{{"free_bytes", space->second}};
+      drives[ToUtf8(path)] =
+          space == files.free_bytes.end() ? nlohmann::json::object() : nlohmann::json{{"free_bytes", space->second}};
       return;
     }
     if (node.directory && !node.children.empty() && !HasDetails(node)) {
       return;
     }
     const std::string name = ToUtf8(path) + (node.directory ? "\\" : "");
+    if (node.link_count > 1) {
+      auto first = first_names.emplace(&node, name);
+      if (!first.second) {
+        section[name] = nlohmann::json{{"hard_link_to", first.first->second}};
+        return;
+      }
+    }
     if (!node.directory && !HasDetails(node)) {
       section[name] = node.content;
       return;
@@ -158,6 +213,9 @@ nlohmann::json SaveFiles(const FileSystem& files) {
     if (node.undeletable) {
       spec["undeletable"] = true;
     }
+    if (node.no_dot_entries) {
+      spec["no_dot_entries"] = true;
+    }
     for (const FileOpen& open : node.opens) {
       if (open.share == 0) {
         spec["open_without_sharing"] = true;
@@ -166,9 +224,6 @@ nlohmann::json SaveFiles(const FileSystem& files) {
     if (node.reparse_tag != 0) {
       spec["link"] = node.reparse_tag == IO_REPARSE_TAG_MOUNT_POINT ? "junction" : "symlink";
       spec["target"] = ToUtf8(node.link_target);
-    }
-    if (node.link_count > 1) {
-      spec["link_count"] = node.link_count;
     }
     section[name] = spec;
   });
@@ -185,6 +240,9 @@ void AddFilesInventory(const FileSystem& files, Inventory& inventory) {
     }
     if (node.reparse_tag != 0) {
       state += (state.empty() ? "" : ", ") + std::string("link to ") + ToUtf8(node.link_target);
+    }
+    if (node.link_count > 1) {
+      state += (state.empty() ? "" : ", ") + std::to_string(node.link_count) + " names";
     }
     inventory[(node.directory ? "directory " : "file ") + ToUtf8(path)] = state;
   });

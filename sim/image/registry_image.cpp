@@ -19,8 +19,8 @@ struct TypeName {
   std::uint32_t type;
   const char* name;
 };
-constexpr TypeName kTypeNames[] = {{0, "REG_NONE"},     {1, "REG_SZ"},    {2, "REG_EXPAND_SZ"}, {3, "REG_BINARY"},
-                                   {4, "REG_DWORD"},    {7, "REG_MULTI_SZ"}, {11, "REG_QWORD"}};
+constexpr TypeName kTypeNames[] = {{0, "REG_NONE"},  {1, "REG_SZ"},       {2, "REG_EXPAND_SZ"}, {3, "REG_BINARY"},
+                                   {4, "REG_DWORD"}, {7, "REG_MULTI_SZ"}, {11, "REG_QWORD"}};
 
 std::string NameOfType(std::uint32_t type) {
   for (const TypeName& entry : kTypeNames) {
@@ -168,8 +168,9 @@ void LoadRegistry(const nlohmann::json& section, Registry& registry) {
     const std::string where = "registry key \"" + path + "\"";
     std::shared_ptr<RegistryKey> key = registry.Create(FromUtf8(path));
     if (!key) {
-      throw ImageError(where + ": a key path begins with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS or "
-                               "HKEY_CLASSES_ROOT");
+      throw ImageError(where +
+                       ": a key path begins with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS or "
+                       "HKEY_CLASSES_ROOT");
     }
     if (!spec.is_object()) {
       throw ImageError(where + ": expected an object");

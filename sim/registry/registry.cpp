@@ -5,35 +5,46 @@
 namespace sim {
 
 std::shared_ptr<RegistryKey> RegistryKey::SubkeyAt(std::size_t index) const {
-  if (index >= children_.size()) {
+  if (index >= SubkeyCount()) {
     return nullptr;
   }
-  return children_.find_by_order(index)->second;
+  // Index 0, which a deletion loop asks for again and again, is the tree's
+  // first node, kept at hand: no walk down from the root.
+  return index == 0 ? children_->begin()->second : children_->find_by_order(index)->second;
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::FindSubkey(std::u16string_view name) const {
-  auto it = children_.find(Fold(name));
-  return it == children_.end() ? nullptr : it->second;
+  if (!children_) {
+    return nullptr;
+  }
+  auto it = children_->find(Fold(name));
+  return it == children_->end() ? nullptr : it->second;
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::CreateSubkey(std::u16string_view name) {
+  if (!children_) {
+    children_ = std::make_unique<ChildTree>();
+  }
   std::u16string folded = Fold(name);
-  auto it = children_.find(folded);
-  if (it != children_.end()) {
+  auto it = children_->find(folded);
+  if (it != children_->end()) {
     return it->second;
   }
   auto key = std::make_shared<RegistryKey>(std::u16string(name));
-  children_.insert({std::move(folded), key});
+  children_->insert({std::move(folded), key});
   return key;
 }
 
 bool RegistryKey::RemoveSubkey(std::u16string_view name) {
-  auto it = children_.find(Fold(name));
-  if (it == children_.end()) {
+  if (!children_) {
+    return false;
+  }
+  auto it = children_->find(Fold(name));
+  if (it == children_->end()) {
     return false;
   }
   MarkDeleted(*it->second);
-  children_.erase(it);
+  children_->erase(it);
   return true;
 }
 
@@ -69,8 +80,10 @@ bool RegistryKey::RemoveValue(std::u16string_view name) {
 
 void MarkDeleted(RegistryKey& key) {
   key.deleted_ = true;
-  for (auto& child : key.children_) {
-    MarkDeleted(*child.second);
+  if (key.children_) {
+    for (auto& child : *key.children_) {
+      MarkDeleted(*child.second);
+    }
   }
 }
 

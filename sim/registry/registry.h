@@ -33,7 +33,7 @@ class RegistryKey {
   const std::u16string& name() const { return name_; }
   bool deleted() const { return deleted_; }
 
-  std::size_t SubkeyCount() const { return children_.size(); }
+  std::size_t SubkeyCount() const { return children_ ? children_->size() : 0; }
   // The subkey at this index of the sorted order, or null past the end.
   std::shared_ptr<RegistryKey> SubkeyAt(std::size_t index) const;
   std::shared_ptr<RegistryKey> FindSubkey(std::u16string_view name) const;
@@ -58,7 +58,8 @@ class RegistryKey {
                                      __gnu_pbds::rb_tree_tag, __gnu_pbds::tree_order_statistics_node_update>;
   std::u16string name_;
   bool deleted_ = false;
-  ChildTree children_;  // by folded name
+  // By folded name; made with the first subkey, as most keys have none.
+  std::unique_ptr<ChildTree> children_;
   std::vector<RegistryValue> values_;
 
   friend class Registry;
@@ -101,7 +102,5 @@ class Registry {
   std::shared_ptr<RegistryKey> current_user_;
   std::shared_ptr<RegistryKey> users_;
 };
-
-
 
 }  // namespace sim

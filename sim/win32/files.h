@@ -61,8 +61,8 @@ struct BY_HANDLE_FILE_INFORMATION {
   DWORD nFileIndexLow;
 };
 
-HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share_mode, SECURITY_ATTRIBUTES* security,
-                          DWORD creation, DWORD flags_and_attributes, HANDLE template_file);
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share_mode, SECURITY_ATTRIBUTES* security, DWORD creation,
+                          DWORD flags_and_attributes, HANDLE template_file);
 BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD cb_to_write, LPDWORD cb_written, OVERLAPPED* overlapped);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);

@@ -8,6 +8,7 @@ using SC_HANDLE = struct SimServiceHandle__*;
 #define SC_MANAGER_CONNECT 0x0001
 #define SC_MANAGER_CREATE_SERVICE 0x0002
 #define SC_MANAGER_ENUMERATE_SERVICE 0x0004
+#define SC_MANAGER_QUERY_LOCK_STATUS 0x0010
 #define SC_MANAGER_ALL_ACCESS 0xF003F
 
 #define SERVICE_QUERY_CONFIG 0x0001
@@ -30,6 +31,12 @@ using SC_HANDLE = struct SimServiceHandle__*;
 #define SERVICE_PAUSED 0x00000007
 
 #define SERVICE_CONTROL_STOP 0x00000001
+#define SERVICE_CONTROL_PAUSE 0x00000002
+#define SERVICE_CONTROL_CONTINUE 0x00000003
+#define SERVICE_CONTROL_INTERROGATE 0x00000004
+
+#define SERVICE_WIN32_OWN_PROCESS 0x00000010
+#define SERVICE_ACCEPT_STOP 0x00000001
 #define SERVICE_CONFIG_FAILURE_ACTIONS 2
 #define SC_STATUS_PROCESS_INFO 0
 
@@ -79,8 +86,7 @@ struct SERVICE_FAILURE_ACTIONSW {
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine_name, LPCWSTR database_name, DWORD access);
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR service_name, DWORD access);
 BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD info_level, LPVOID info);
-BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, int info_level, LPBYTE buffer, DWORD cb_buffer,
-                                 LPDWORD cb_needed);
+BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, int info_level, LPBYTE buffer, DWORD cb_buffer, LPDWORD cb_needed);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);

@@ -84,6 +84,35 @@ void EndLine() {
   }
 }
 
+
+// The temporary directory can be one where other users create files. An
+// existing "$vornalet.log" that is a link of any kind (symbolic link,
+// junction, a file with more than one name) is removed, never followed, so
+// that creating the log cannot empty or overwrite what the link points to.
+// False when such a link is there and cannot be removed.
+bool RemoveLinkInPlaceOfLog(const WCHAR* name) {
+  const DWORD attributes = GetFileAttributesW(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return true;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(name) != FALSE
+                                                        : DeleteFileW(name) != FALSE;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return true;  // a real directory of that name: the log cannot be created
+  }
+  HANDLE existing = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (existing == INVALID_HANDLE_VALUE) {
+    return true;  // held without sharing, for instance: creating it fails as well
+  }
+  BY_HANDLE_FILE_INFORMATION information = {};
+  const bool has_other_names = GetFileInformationByHandle(existing, &information) && information.nNumberOfLinks > 1;
+  CloseHandle(existing);
+  return !has_other_names || DeleteFileW(name) != FALSE;
+}
+
 }  // namespace
 
 bool OpenRunLog() {
@@ -97,8 +126,12 @@ bool OpenRunLog() {
     g_log.failed = true;
     return false;
   }
+  if (!RemoveLinkInPlaceOfLog(name)) {
+    g_log.failed = true;
+    return false;
+  }
   g_log.file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (g_log.file == INVALID_HANDLE_VALUE) {
     g_log.failed = true;
     return false;

@@ -1,0 +1,159 @@
+// The cleaner's registry work on the simulated machine, per key: the
+// component scan over many component keys, and the deletion of a wide and
+// of a deep key tree. Each machine is built outside the timed region;
+// per_key is the CPU time per key.
+//
+//   build/<dir>/vornalet_benchmarks --benchmark_filter=Registry
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "sim/machine.h"
+#include "src/installer/component_scan.h"
+#include "src/registry/key_tree.h"
+
+namespace {
+
+constexpr char16_t kProductCode[] = u"{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613}";
+constexpr char16_t kPackedProductCode[] = u"14C9A2F3E6B751D48A2C950E4D7B6F31";
+constexpr char16_t kOtherPackedProductCode[] = u"01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6";
+constexpr char16_t kComponents[] =
+    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
+constexpr int kOwnComponents = 5;
+
+std::vector<std::uint8_t> SzData(std::u16string_view text) {
+  std::vector<std::uint8_t> data;
+  for (char16_t unit : text) {
+    data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  data.push_back(0);
+  data.push_back(0);
+  return data;
+}
+
+// A 32-digit name, spread over the sorted order by a multiplicative hash.
+std::u16string PackedName(std::uint64_t index) {
+  char text[33];
+  const std::uint64_t hash = (index + 1) * 0x9E3779B97F4A7C15ULL;
+  std::snprintf(text, sizeof(text), "%016llX%016llX", static_cast<unsigned long long>(hash),
+                static_cast<unsigned long long>(index));
+  return std::u16string(text, text + 32);
+}
+
+// count component keys, kOwnComponents of them the product's alone, the
+// others another product's.
+void AddComponents(sim::Machine& machine, int count) {
+  std::shared_ptr<sim::RegistryKey> components = machine.registry.Create(kComponents);
+  const std::vector<std::uint8_t> path = SzData(u"C:\\Program Files (x86)\\Product\\file.dll");
+  for (int i = 0; i < count; ++i) {
+    const bool own = i % (count / kOwnComponents) == 0;
+    components->CreateSubkey(PackedName(static_cast<std::uint64_t>(i)))
+        ->SetValue(sim::RegistryValue{own ? kPackedProductCode : kOtherPackedProductCode, 1, path});
+  }
+}
+
+void BM_RegistryCollectProductComponents(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  sim::Machine machine;
+  sim::ScopedMachine scope(machine);
+  AddComponents(machine, count);
+  auto list = std::make_unique<ComponentKeyList>();
+  // One scan before timing: the first scan of a machine also pays for the
+  // fresh memory of its journal (a record per call, about 1.4 KB per
+  // component key), which BM_RegistryBuildAndScanComponents shows.
+  CollectProductComponents(list.get(), kProductCode);
+  machine.journal.Clear();
+  for (auto _ : state) {
+    const bool found = CollectProductComponents(list.get(), kProductCode);
+    benchmark::DoNotOptimize(found);
+    state.PauseTiming();
+    if (list->count != kOwnComponents) {
+      state.SkipWithError("wrong number of components collected");
+    }
+    machine.journal.Clear();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+  state.counters["per_key"] =
+      benchmark::Counter(count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_RegistryCollectProductComponents)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Building the 100,000-key machine and scanning it, together: the
+// simulated machine is meant to do both in well under a second.
+void BM_RegistryBuildAndScanComponents(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    sim::Machine machine;
+    sim::ScopedMachine scope(machine);
+    AddComponents(machine, count);
+    auto list = std::make_unique<ComponentKeyList>();
+    benchmark::DoNotOptimize(CollectProductComponents(list.get(), kProductCode));
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_RegistryBuildAndScanComponents)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// One key with width subkeys, each without subkeys of its own.
+void BM_RegistryDeleteKeyTreeWide(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto machine = std::make_unique<sim::Machine>();
+    {
+      sim::ScopedMachine scope(*machine);
+      std::shared_ptr<sim::RegistryKey> wide = machine->registry.Create(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wide");
+      for (int i = 0; i < width; ++i) {
+        wide->CreateSubkey(PackedName(static_cast<std::uint64_t>(i)));
+      }
+      state.ResumeTiming();
+      const bool gone = DeleteKeyTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Wide");
+      state.PauseTiming();
+      if (!gone || machine->registry.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wide")) {
+        state.SkipWithError("the tree was not deleted");
+      }
+    }
+    machine.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * (width + 1));
+  state.counters["per_key"] =
+      benchmark::Counter(width + 1, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_RegistryDeleteKeyTreeWide)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A chain of depth keys, each the only subkey of the one above. Every call
+// names its key by the full path from the root, which grows by one name
+// per level, so the work per key grows with the depth on any registry.
+void BM_RegistryDeleteKeyTreeDeep(benchmark::State& state) {
+  const int depth = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto machine = std::make_unique<sim::Machine>();
+    {
+      sim::ScopedMachine scope(*machine);
+      std::shared_ptr<sim::RegistryKey> key = machine->registry.Create(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Deep");
+      for (int level = 1; level < depth; ++level) {
+        key = key->CreateSubkey(u"k");
+      }
+      state.ResumeTiming();
+      const bool gone = DeleteKeyTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Deep");
+      state.PauseTiming();
+      if (!gone || machine->registry.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Deep")) {
+        state.SkipWithError("the tree was not deleted");
+      }
+    }
+    machine.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * depth);
+  state.counters["per_key"] =
+      benchmark::Counter(depth, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_RegistryDeleteKeyTreeDeep)->Arg(25)->Arg(50)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
