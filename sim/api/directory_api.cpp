@@ -6,6 +6,10 @@
 //   as for a program that has not opted in to long paths;
 // - there is no current directory: a path without a drive fails with
 //   ERROR_PATH_NOT_FOUND;
+// - FindFirstFileW below a file fails with ERROR_DIRECTORY as on Windows
+//   (Wine 8 gives ERROR_INVALID_NAME, 123); RemoveDirectoryW on a drive root
+//   fails with ERROR_ACCESS_DENIED (Wine gives 145 when the root holds
+//   anything);
 // - SetFileAttributesW, DeleteFileW and RemoveDirectoryW on a link act on the
 //   link itself; FindFirstFileW lists what a link to a directory points to;
 // - a file deleted while handles that allow deletion are open on it loses

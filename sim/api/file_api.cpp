@@ -76,7 +76,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share_mode, SECURITY
   }
   node->opens.push_back(wanted);
   const std::uintptr_t value = m.handles.Open(sim::HandleKind::kFile, path);
-  m.files.open_files.emplace(value, sim::OpenFile{node, wanted, path, sim::Fold(path.substr(0, 2)), 0});
+  m.files.open_files.emplace(value,
+                             sim::OpenFile{node, wanted, path, where.final_path, sim::Fold(path.substr(0, 2)), 0});
   const bool existed = where.node != nullptr;
   sim::ReportOutcome(m, "CreateFileW", path, 0);
   // Like Windows, a successful CREATE_ALWAYS or OPEN_ALWAYS of an existing
@@ -209,4 +210,33 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* 
   information->nFileIndexLow = static_cast<DWORD>(index & 0xFFFFFFFFu);
   sim::ReportOutcome(m, "GetFileInformationByHandle", it->second.path, 0);
   return TRUE;
+}
+
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD cch_buffer, DWORD flags) {
+  Machine& m = CurrentMachine();
+  const auto value = reinterpret_cast<std::uintptr_t>(file);
+  auto it = m.files.open_files.find(value);
+  if (it == m.files.open_files.end() || !m.handles.IsOpen(value, sim::HandleKind::kFile)) {
+    sim::ReportOutcome(m, "GetFinalPathNameByHandleW", u"", ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  const std::u16string& path = it->second.path;
+  if (auto fault = m.faults.Take("GetFinalPathNameByHandleW", path)) {
+    sim::ReportOutcome(m, "GetFinalPathNameByHandleW", path, *fault);
+    return 0;
+  }
+  // Only the long names with the drive letter are given here.
+  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) {
+    sim::ReportOutcome(m, "GetFinalPathNameByHandleW", path, ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::u16string final_path = u"\\\\?\\" + it->second.final_path;
+  if (buffer == nullptr || final_path.size() + 1 > cch_buffer) {
+    m.journal.Record("GetFinalPathNameByHandleW", path, static_cast<std::int64_t>(final_path.size() + 1));
+    return static_cast<DWORD>(final_path.size() + 1);
+  }
+  std::copy(final_path.begin(), final_path.end(), buffer);
+  buffer[final_path.size()] = 0;
+  m.journal.Record("GetFinalPathNameByHandleW", path, static_cast<std::int64_t>(final_path.size()));
+  return static_cast<DWORD>(final_path.size());
 }

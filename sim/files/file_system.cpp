@@ -113,9 +113,11 @@ FileSystem::Lookup FileSystem::Resolve(std::u16string_view path, bool follow_las
       result.error = ERROR_PATH_NOT_FOUND;
       return result;
     }
+    result.final_path = drives_.find(Fold(drive))->second.name;
     if (parts.empty()) {
       result.node = node;
       result.name = std::u16string(drive);
+      result.final_path += u"\\";
       result.drive_root = true;
       return result;
     }
@@ -124,6 +126,8 @@ FileSystem::Lookup FileSystem::Resolve(std::u16string_view path, bool follow_las
       const bool last = i + 1 == parts.size();
       auto it = node->children.find(Fold(parts[i]));
       std::shared_ptr<FsNode> child = it == node->children.end() ? nullptr : it->second.node;
+      result.final_path += u"\\";
+      result.final_path += child ? it->second.name : std::u16string(parts[i]);
       if (child && child->reparse_tag != 0 && (!last || follow_last_link)) {
         next = child->link_target;
         for (std::size_t j = i + 1; j < parts.size(); ++j) {

@@ -50,7 +50,8 @@ struct OpenFile {
   std::shared_ptr<FsNode> node;
   FileOpen mode;
   std::u16string path;
-  std::u16string drive;  // folded "C:", for the free space of the drive
+  std::u16string final_path;  // where the path led, for GetFinalPathNameByHandleW
+  std::u16string drive;       // folded "C:", for the free space of the drive
   std::uint64_t position = 0;
 };
 
@@ -91,6 +92,9 @@ class FileSystem {
     std::shared_ptr<FsNode> parent;
     std::shared_ptr<FsNode> node;
     std::u16string name;  // the last part as written
+    // Where the path really leads, links followed: the drive and the names
+    // as stored ("C:\\Windows"), the last part as written when missing.
+    std::u16string final_path;
     bool drive_root = false;
     std::uint32_t error = 0;
   };

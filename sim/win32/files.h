@@ -25,6 +25,8 @@
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 
+#define FILE_READ_ATTRIBUTES 0x0080
+
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
@@ -73,3 +75,8 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR name);
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindClose(HANDLE find);
+
+// The path an open handle reached, "\\?\C:\..." with long names.
+#define FILE_NAME_NORMALIZED 0x0
+#define VOLUME_NAME_DOS 0x0
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD cch_buffer, DWORD flags);

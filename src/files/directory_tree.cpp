@@ -30,7 +30,7 @@ void LogSkippedEntry(const WCHAR* directory, const WCHAR* name) {
   LogText(TEXT("Skipping entry, path too long"), path);
 }
 
-void RemoveTreeLevel(const WCHAR* directory);
+void RemoveTreeLevel(const WCHAR* directory, bool may_list);
 
 // A link or junction: the link goes, what it points to stays untouched, so
 // its attributes are left alone too.
@@ -74,7 +74,7 @@ void RemoveEntry(const WCHAR* directory, const WIN32_FIND_DATAW& entry) {
   if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     RemoveLink(path, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
   } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    RemoveTreeLevel(path);
+    RemoveTreeLevel(path, true);
     // The walk one level down removed it already unless something stayed.
     if (!RemoveDirectoryW(path)) {
       LogCode(TEXT("Cannot remove dir"), GetLastError());
@@ -107,8 +107,9 @@ void EmptyAndRemove(const WCHAR* directory) {
 }
 
 // One level of the walk: the directory goes at once when it is empty, and
-// is emptied first when it is not.
-void RemoveTreeLevel(const WCHAR* directory) {
+// is emptied first when it is not and may_list allows it; otherwise what
+// keeps it is reported like any other reason.
+void RemoveTreeLevel(const WCHAR* directory, bool may_list) {
   LogText(TEXT("Removing Dir"), directory);
   if (!SetFileAttributesW(directory, FILE_ATTRIBUTE_NORMAL)) {
     LogCode(TEXT("cannot drop attributes"), GetLastError());
@@ -117,7 +118,7 @@ void RemoveTreeLevel(const WCHAR* directory) {
     return;
   }
   const DWORD error = GetLastError();
-  if (error != ERROR_DIR_NOT_EMPTY) {
+  if (error != ERROR_DIR_NOT_EMPTY || !may_list) {
     LogCode(TEXT("Cannot remove dir"), error);
     return;
   }
@@ -127,11 +128,14 @@ void RemoveTreeLevel(const WCHAR* directory) {
 }  // namespace
 
 bool RemoveDirectoryTree(const WCHAR* directory) {
-  const WCHAR* refusal = DirectoryRemovalRefusal(directory);
+  bool found = true;
+  const WCHAR* refusal = DirectoryRemovalRefusal(directory, &found);
   if (refusal != nullptr) {
     LogText(refusal, directory);
     return false;
   }
-  RemoveTreeLevel(directory);
+  // A directory that was not found is only tried: should it turn out to be
+  // there after all, its place was never checked, so it is not listed.
+  RemoveTreeLevel(directory, found);
   return true;
 }

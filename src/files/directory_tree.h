@@ -17,5 +17,7 @@
 // whose path would not fit MAX_PATH units is skipped with a log line.
 // Returns false, with one log line and nothing touched, when
 // DirectoryRemovalRefusal refuses the path (not a plain full path, a root, a
-// system folder or one above it); true otherwise.
+// system folder or one above it, also where links lead it); true otherwise.
+// A directory that was not found when its place was checked is tried but
+// never listed.
 bool RemoveDirectoryTree(const WCHAR* directory);

@@ -9,6 +9,14 @@ const WCHAR kRefusedNotFullPath[] = TEXT("Refusing to remove dir, not a full pat
 const WCHAR kRefusedTooLong[] = TEXT("Refusing to remove dir, path too long");
 const WCHAR kRefusedRoot[] = TEXT("Refusing to remove root dir");
 const WCHAR kRefusedSystemFolder[] = TEXT("Refusing to remove system dir");
+const WCHAR kRefusedResolvedToProtected[] = TEXT("Refusing to remove dir, it resolves to a root or system dir");
+const WCHAR kRefusedUnresolved[] = TEXT("Refusing to remove dir, cannot resolve where it lies");
+
+// "\\?\" and "\\?\UNC\": the prefixes of the paths GetFinalPathNameByHandleW gives.
+const WCHAR kExtendedPrefix[] = TEXT("\\\\?\\");
+const WCHAR kExtendedUncPrefix[] = TEXT("\\\\?\\UNC\\");
+// Room for a final path of MAX_PATH units with the longer prefix.
+constexpr DWORD kCchFinalPath = MAX_PATH + 8;
 
 // Environment variables that name folders of the system; with parent_too,
 // the folder that holds it is protected as well (the Users folder holds the
@@ -167,10 +175,91 @@ bool IsSystemFolderOrAbove(const WCHAR* path, std::size_t cch_path) {
   return covered;
 }
 
+bool HasPrefix(const WCHAR* text, const WCHAR* prefix, std::size_t* cch_prefix) {
+  std::size_t i = 0;
+  while (prefix[i] != 0 && FoldLetter(text[i]) == FoldLetter(prefix[i])) {
+    ++i;
+  }
+  *cch_prefix = i;
+  return prefix[i] == 0;
+}
+
+// Where the directory's own entry really lies, with every link above it
+// followed and short names made long, as a plain path in final_path
+// (MAX_PATH units). A directory that is itself a link is not followed: the
+// walk removes such a link and never lists what it points to. 0, or the
+// platform's error code; ERROR_FILENAME_EXCED_RANGE when that path does not
+// fit. *missing tells that the directory could not be opened because it, or
+// a folder above it, was not found.
+DWORD GetFinalDirectoryPath(const WCHAR* directory, WCHAR* final_path, bool* missing) {
+  DWORD error = ERROR_SUCCESS;
+  WCHAR raw[kCchFinalPath] = {};
+  *missing = false;
+  const HANDLE handle =
+      CreateFileW(directory, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  } else {
+    const DWORD cch_raw = GetFinalPathNameByHandleW(handle, raw, kCchFinalPath, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (cch_raw == 0) {
+      error = GetLastError();
+    } else if (cch_raw >= kCchFinalPath) {
+      error = ERROR_FILENAME_EXCED_RANGE;
+    }
+    CloseHandle(handle);
+  }
+  if (error == ERROR_SUCCESS) {
+    // "\\?\UNC\server\share" is "\\server\share"; "\\?\C:\" is "C:\".
+    std::size_t cch_prefix = 0;
+    bool copied = false;
+    if (HasPrefix(raw, kExtendedUncPrefix, &cch_prefix)) {
+      copied = TextCopy(final_path, MAX_PATH, TEXT("\\\\")) && TextAppend(final_path, MAX_PATH, raw + cch_prefix);
+    } else if (HasPrefix(raw, kExtendedPrefix, &cch_prefix)) {
+      copied = TextCopy(final_path, MAX_PATH, raw + cch_prefix);
+    } else {
+      copied = TextCopy(final_path, MAX_PATH, raw);
+    }
+    if (!copied) {
+      error = ERROR_FILENAME_EXCED_RANGE;
+    }
+  }
+  return error;
+}
+
+// The refusal, if any, for the place where the directory's entry really
+// lies; *found false, without a refusal, when the directory was not found.
+const WCHAR* FinalPathRefusal(const WCHAR* directory, bool* found) {
+  WCHAR final_path[MAX_PATH] = {};
+  bool missing = false;
+  const DWORD error = GetFinalDirectoryPath(directory, final_path, &missing);
+  *found = !missing;
+  if (missing) {
+    return nullptr;
+  }
+  if (error != ERROR_SUCCESS) {
+    return kRefusedUnresolved;
+  }
+  std::size_t cch = TextLength(final_path);
+  if (cch > 0 && IsBackslash(final_path[cch - 1])) {
+    --cch;
+  }
+  const PathForm form = ClassifyPath(final_path, cch);
+  if (form == kPathNotFull) {
+    return kRefusedUnresolved;
+  }
+  if (form == kPathRoot || IsSystemFolderOrAbove(final_path, cch)) {
+    return kRefusedResolvedToProtected;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-const WCHAR* DirectoryRemovalRefusal(const WCHAR* directory) {
+const WCHAR* DirectoryRemovalRefusal(const WCHAR* directory, bool* found) {
   std::size_t cch = 0;
+  *found = true;
   if (directory == nullptr) {
     return kRefusedNotFullPath;
   }
@@ -187,5 +276,8 @@ const WCHAR* DirectoryRemovalRefusal(const WCHAR* directory) {
   if (form == kPathRoot) {
     return kRefusedRoot;
   }
-  return IsSystemFolderOrAbove(directory, cch) ? kRefusedSystemFolder : nullptr;
+  if (IsSystemFolderOrAbove(directory, cch)) {
+    return kRefusedSystemFolder;
+  }
+  return FinalPathRefusal(directory, found);
 }

@@ -16,4 +16,13 @@
 // them. Those folders are asked of the platform on every call; one it
 // cannot give is not compared. Letters compare without regard to case
 // (Basic Latin and Latin-1); trailing backslashes are ignored.
-const WCHAR* DirectoryRemovalRefusal(const WCHAR* directory);
+// A directory that exists is then opened (attributes only, every sharing
+// allowed, the entry itself even when it is a link, closed at once) to learn
+// where it really lies, links above it followed and short names made long
+// (GetFinalPathNameByHandleW); that place must pass the same root and
+// system-folder checks, and a directory whose place cannot be learnt is
+// refused too. A directory that cannot be opened because it, or a folder
+// above it, is not found is not refused, with *found false: it may be tried
+// and reported, never listed, as its place is unknown. *found is true in
+// every other case.
+const WCHAR* DirectoryRemovalRefusal(const WCHAR* directory, bool* found);

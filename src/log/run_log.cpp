@@ -84,7 +84,6 @@ void EndLine() {
   }
 }
 
-
 // The temporary directory can be one where other users create files. An
 // existing "$vornalet.log" that is a link of any kind (symbolic link,
 // junction, a file with more than one name) is removed, never followed, so
@@ -96,8 +95,7 @@ bool RemoveLinkInPlaceOfLog(const WCHAR* name) {
     return true;
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(name) != FALSE
-                                                        : DeleteFileW(name) != FALSE;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(name) != FALSE : DeleteFileW(name) != FALSE;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return true;  // a real directory of that name: the log cannot be created

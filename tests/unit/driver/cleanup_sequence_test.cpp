@@ -98,8 +98,9 @@ TEST_F(CleanupSequenceTest, ComponentsAreLoggedAndDeletedBeforeTheRegistrationKe
   // From the highest enumeration index down: names in descending order.
   EXPECT_TRUE(std::is_sorted(listed.rbegin(), listed.rend()));
   // The component shared with the console stays, and so does its product.
-  EXPECT_TRUE(machine.registry.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\"
-                                    u"UserData\\S-1-5-18\\Products\\01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6"));
+  EXPECT_TRUE(
+      machine.registry.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\"
+                            u"UserData\\S-1-5-18\\Products\\01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6"));
 }
 
 // Every action failing changes nothing about the exit code: without

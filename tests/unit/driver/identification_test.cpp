@@ -54,10 +54,10 @@ std::string LogThrough(const std::string& log, const std::string& prefix) {
 TEST_F(IdentificationTest, InstalledProductIsFoundThroughTheInstaller) {
   RegisterProduct(machine);
   EXPECT_EQ(RunChecked(u""), 0);
-  EXPECT_EQ(LogThrough(LogBytes(), "Product path"),
-            LogLines({"Getting product code...", "Product was found. Prodcode is " + U8(kProductCode),
-                      "Product was opened", "Upgrade code is " + U8(kUpgradeCode),
-                      "Product path " + U8(kProductDirectory)}));
+  EXPECT_EQ(
+      LogThrough(LogBytes(), "Product path"),
+      LogLines({"Getting product code...", "Product was found. Prodcode is " + U8(kProductCode), "Product was opened",
+                "Upgrade code is " + U8(kUpgradeCode), "Product path " + U8(kProductDirectory)}));
   EXPECT_EQ(Calls({"MsiCloseHandle"}).size(), 1U);
 }
 

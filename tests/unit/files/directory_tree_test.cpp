@@ -449,6 +449,64 @@ TEST_F(DirectoryTreeTest, SystemFoldersAreAskedOfThePlatform) {
   ExpectNoOpenHandles();
 }
 
+// A path is judged by where it really leads: a link above the directory
+// is followed before deciding, the directory itself when it is a link is
+// not (the walk removes the link and never lists its target), and a place
+// that cannot be learnt is refused.
+TEST_F(DirectoryTreeTest, LinksAboveTheDirectoryAreFollowedBeforeDeciding) {
+  machine.files.MakeFile(u"C:\\Windows\\win.ini", "system");
+  machine.files.MakeFile(u"C:\\Tools\\tool.exe", "MZ");
+  machine.files.MakeLink(u"C:\\Data\\rootlink", IO_REPARSE_TAG_MOUNT_POINT, u"C:\\");
+  machine.files.MakeLink(u"C:\\Data\\winlink", IO_REPARSE_TAG_MOUNT_POINT, u"C:\\Windows");
+
+  for (const char16_t* refused :
+       {u"C:\\Data\\rootlink\\Windows", u"C:\\Data\\rootlink\\Users", u"C:\\Data\\winlink\\System32\\..\\.."}) {
+    SCOPED_TRACE(sim::ToUtf8(refused));
+    machine.journal.Clear();
+    bool result = true;
+    const std::string log = Remove(refused, &result);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(FileCallCount(), 0U);
+    EXPECT_EQ(log.rfind("Refusing to remove dir", 0), 0U) << log;
+  }
+  EXPECT_EQ(Remove(u"C:\\Data\\rootlink\\Windows"),
+            LogLines({"Refusing to remove dir, it resolves to a root or system dir C:\\Data\\rootlink\\Windows"}));
+  EXPECT_EQ(machine.files.ReadFile(u"C:\\Windows\\win.ini"), "system");
+
+  // Below a link, but not in a protected place: removed as usual.
+  EXPECT_EQ(
+      Remove(u"C:\\Data\\rootlink\\Tools"),
+      LogLines({"Removing Dir C:\\Data\\rootlink\\Tools", "Deleting file C:\\Data\\rootlink\\Tools\\tool.exe", "OK"}));
+  EXPECT_FALSE(machine.files.Exists(u"C:\\Tools"));
+
+  // The directory itself a link to the Windows directory: the link goes,
+  // nothing behind it is listed or deleted.
+  machine.journal.Clear();
+  EXPECT_EQ(Remove(u"C:\\Data\\winlink"), LogLines({"Removing Dir C:\\Data\\winlink"}));
+  EXPECT_FALSE(machine.files.Exists(u"C:\\Data\\winlink"));
+  EXPECT_EQ(machine.files.ReadFile(u"C:\\Windows\\win.ini"), "system");
+  EXPECT_EQ(machine.journal.Count("FindFirstFileW") + machine.journal.Count("DeleteFileW"), 0U);
+
+  // Where the directory lies cannot be learnt: refused, nothing touched,
+  // whatever the code.
+  machine.files.MakeFile(u"C:\\Product\\app.exe");
+  const std::pair<const char*, DWORD> failures[] = {{"CreateFileW", ERROR_ACCESS_DENIED},
+                                                    {"GetFinalPathNameByHandleW", ERROR_ACCESS_DENIED},
+                                                    {"GetFinalPathNameByHandleW", ERROR_PATH_NOT_FOUND}};
+  for (const auto& [call, error] : failures) {
+    SCOPED_TRACE(call);
+    machine.faults.Add({call, u"C:\\Product", 0, 1, error});
+    EXPECT_EQ(Remove(u"C:\\Product"), LogLines({"Refusing to remove dir, cannot resolve where it lies C:\\Product"}));
+    EXPECT_TRUE(machine.files.Exists(u"C:\\Product\\app.exe"));
+  }
+  // Said to be missing while it is there: tried, reported, never listed.
+  machine.faults.Add({"CreateFileW", u"C:\\Product", 0, 1, ERROR_PATH_NOT_FOUND});
+  EXPECT_EQ(Remove(u"C:\\Product"), LogLines({"Removing Dir C:\\Product", "Cannot remove dir 145"}));
+  EXPECT_TRUE(machine.files.Exists(u"C:\\Product\\app.exe"));
+  EXPECT_EQ(machine.journal.Count("FindFirstFileW"), 0U);
+  ExpectNoOpenHandles();
+}
+
 // Paths that would not fit their MAX_PATH buffers are never shortened and
 // used: the entry is skipped with a line, the walk goes on, and what stays
 // keeps its directories.

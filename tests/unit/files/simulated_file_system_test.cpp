@@ -276,6 +276,22 @@ TEST_F(ListingTest, PathsThroughLinks) {
   EXPECT_EQ(machine.files.ReadFile(u"C:\\P\\link\\theirs.txt"), "theirs");
   EXPECT_EQ(List(u"C:\\Loop\\a\\*"), Names{"error 3"});
   EXPECT_EQ(machine.files.Resolve(u"C:\\Loop\\a\\x").error, static_cast<std::uint32_t>(ERROR_CANT_RESOLVE_FILENAME));
+  // An open handle knows where it led: through links, with the names as
+  // stored; the link itself when asked for it.
+  const std::pair<DWORD, std::string> opens[] = {{0, "\\\\?\\C:\\Elsewhere\\theirs.txt"},
+                                                 {FILE_FLAG_OPEN_REPARSE_POINT, "\\\\?\\C:\\P\\link"}};
+  for (const auto& [flag, expected] : opens) {
+    const std::u16string path = flag == 0 ? u"c:\\p\\LINK\\THEIRS.TXT" : u"C:\\P\\link";
+    HANDLE file =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flag, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    WCHAR final_path[MAX_PATH] = {};
+    EXPECT_EQ(GetFinalPathNameByHandleW(file, final_path, MAX_PATH, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS),
+              expected.size());
+    EXPECT_EQ(sim::ToUtf8(final_path), expected);
+    EXPECT_TRUE(CloseHandle(file));
+  }
   // GetFileAttributesW answers for the link itself.
   EXPECT_EQ(GetFileAttributesW(u"C:\\P\\link"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
 }

@@ -1,0 +1,203 @@
+// The cleaner's operations on the simulated machine at 1,000, 10,000 and
+// 100,000 items, laid out as the Wine comparison lays them out
+// (benchmarks/wine/harness.cpp), so that the cost per item can be read
+// against the size: a directory of files in nested folders, a key tree of
+// groups of keys with one value each, and a whole run with two codes on a
+// machine holding that many component keys, a few of them the product's.
+// Every machine is built outside the timed region; per_item is the CPU time
+// per item.
+//
+//   build/<dir>/vornalet_benchmarks --benchmark_filter=Scale
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/machine.h"
+#include "src/files/directory_tree.h"
+#include "src/log/run_log.h"
+#include "src/platform/win32.h"
+#include "src/registry/key_tree.h"
+
+namespace {
+
+constexpr char16_t kTreeRoot[] = u"C:\\Program Files (x86)\\Morvathen\\Server";
+constexpr char16_t kKeyTree[] = u"SOFTWARE\\Morvathen\\Bench";
+constexpr char16_t kComponents[] =
+    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
+constexpr char16_t kCodes[] = u"{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613} {C7D81E22-4A93-4B6F-9E05-1D2C3B4A5F60}";
+constexpr char16_t kPackedProductCode[] = u"14C9A2F3E6B751D48A2C950E4D7B6F31";
+constexpr char16_t kOtherPackedProductCode[] = u"01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6";
+constexpr int kFilesPerDirectory = 50;
+constexpr int kDirectoriesPerGroup = 20;
+constexpr int kKeysPerGroup = 100;
+constexpr int kOwnComponents = 5;
+
+std::u16string Numbered(const char* format, long long number) {
+  char text[40];
+  std::snprintf(text, sizeof(text), format, number);
+  return std::u16string(text, text + std::char_traits<char>::length(text));
+}
+
+std::vector<std::uint8_t> SzData(std::u16string_view text) {
+  std::vector<std::uint8_t> data;
+  for (char16_t unit : text) {
+    data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  data.push_back(0);
+  data.push_back(0);
+  return data;
+}
+
+// The journal records every call with its subject; growing it into fresh
+// memory is the simulated machine's cost, not the cleaner's, so it gets the
+// room before the timed region.
+void WarmJournal(sim::Machine& machine, int records) {
+  // Memory that the warm-up frees stays with the process instead of going
+  // back to the system, to be faulted in again inside the timed region.
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  const std::u16string subject(100, u'p');
+  for (int i = 0; i < records; ++i) {
+    machine.journal.Record("WarmUp", subject, 0);
+  }
+  machine.journal.Clear();
+}
+
+void SetPerItem(benchmark::State& state, int items) {
+  state.SetItemsProcessed(state.iterations() * items);
+  state.counters["per_item"] =
+      benchmark::Counter(items, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// count files: root\gGGG\dDDDD\fNNNNN.dat, as the Wine harness makes them.
+void BuildTree(sim::Machine& machine, int count) {
+  std::u16string folder;
+  for (int file = 0; file < count; ++file) {
+    const int directory = file / kFilesPerDirectory;
+    if (file % kFilesPerDirectory == 0) {
+      folder = std::u16string(kTreeRoot) + Numbered("\\g%03lld", directory / kDirectoriesPerGroup) +
+               Numbered("\\d%04lld", directory);
+      machine.files.MakeDirectory(folder);
+    }
+    machine.files.MakeFile(folder + Numbered("\\f%05lld.dat", file), "vornalet benchmark file\r\n");
+  }
+}
+
+void BM_ScaleRemoveDirectoryTree(benchmark::State& state) {
+  const int files = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto machine = std::make_unique<sim::Machine>();
+    {
+      sim::ScopedMachine scope(*machine);
+      BuildTree(*machine, files);
+      WarmJournal(*machine, 10 * files);
+      OpenRunLog();
+      state.ResumeTiming();
+      RemoveDirectoryTree(kTreeRoot);
+      state.PauseTiming();
+      CloseRunLog();
+      if (machine->files.Exists(kTreeRoot)) {
+        state.SkipWithError("the directory was not removed");
+      }
+    }
+    machine.reset();
+    state.ResumeTiming();
+  }
+  SetPerItem(state, files);
+}
+BENCHMARK(BM_ScaleRemoveDirectoryTree)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// count keys in groups of kKeysPerGroup below HKLM\kKeyTree, each with one
+// value, as the Wine harness imports them.
+void BuildKeyTree(sim::Machine& machine, int count) {
+  std::shared_ptr<sim::RegistryKey> top = machine.registry.Create(u"HKEY_LOCAL_MACHINE\\" + std::u16string(kKeyTree));
+  const std::vector<std::uint8_t> path = SzData(u"C:\\Program Files\\Product\\file.dll");
+  std::shared_ptr<sim::RegistryKey> group;
+  for (int key = 0; key < count; ++key) {
+    if (key % kKeysPerGroup == 0) {
+      group = top->CreateSubkey(Numbered("group%03lld", key / kKeysPerGroup));
+    }
+    group->CreateSubkey(Numbered("key%05lld", key))->SetValue(sim::RegistryValue{u"Path", 1, path});
+  }
+}
+
+void BM_ScaleDeleteKeyTree(benchmark::State& state) {
+  const int keys = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto machine = std::make_unique<sim::Machine>();
+    {
+      sim::ScopedMachine scope(*machine);
+      BuildKeyTree(*machine, keys);
+      WarmJournal(*machine, 4 * keys);
+      state.ResumeTiming();
+      const bool gone = DeleteKeyTree(HKEY_LOCAL_MACHINE, kKeyTree);
+      state.PauseTiming();
+      if (!gone) {
+        state.SkipWithError("the tree was not deleted");
+      }
+    }
+    machine.reset();
+    state.ResumeTiming();
+  }
+  SetPerItem(state, keys);
+}
+BENCHMARK(BM_ScaleDeleteKeyTree)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A 32-digit name like a packed component code, spread over the sorted
+// order.
+std::u16string PackedName(std::uint64_t index) {
+  char text[40];
+  const std::uint64_t hash = (index + 1) * 0x9E3779B97F4A7C15ULL;
+  std::snprintf(text, sizeof(text), "%016llX%016llX", static_cast<unsigned long long>(hash),
+                static_cast<unsigned long long>(index));
+  return std::u16string(text, text + 32);
+}
+
+// count component keys, kOwnComponents of them the product's alone.
+void AddComponents(sim::Machine& machine, int count) {
+  std::shared_ptr<sim::RegistryKey> components = machine.registry.Create(kComponents);
+  const std::vector<std::uint8_t> path = SzData(u"C:\\Program Files\\Product\\file.dll");
+  for (int i = 0; i < count; ++i) {
+    const bool own = i % (count / kOwnComponents) == 1;
+    components->CreateSubkey(PackedName(static_cast<std::uint64_t>(i)))
+        ->SetValue(sim::RegistryValue{own ? kPackedProductCode : kOtherPackedProductCode, 1, path});
+  }
+}
+
+// The whole run, entry to exit code, with the two codes on the command line
+// on a machine that holds count component keys and nothing else of the
+// product: every step runs and finds its keys, services, account and
+// directories absent.
+void BM_ScaleWholeRun(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto machine = std::make_unique<sim::Machine>();
+    {
+      sim::ScopedMachine scope(*machine);
+      AddComponents(*machine, count);
+      WarmJournal(*machine, 10 * count);
+      machine->process.command_line = kCodes;
+      state.ResumeTiming();
+      const int exit_code = wWinMain(nullptr, nullptr, machine->process.command_line.data(), 0);
+      state.PauseTiming();
+      if (exit_code != 0) {
+        state.SkipWithError("the run did not end with 0");
+      }
+    }
+    machine.reset();
+    state.ResumeTiming();
+  }
+  SetPerItem(state, count);
+}
+BENCHMARK(BM_ScaleWholeRun)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

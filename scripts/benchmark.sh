@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Measures the cleaner at scale and prints a table; rewrites the measured
+# part of docs/performance.md and its plots (docs/performance-*.svg).
+#
+#   bash scripts/benchmark.sh [--sim-only | --wine-only]
+#
+# Under wine64: a small harness (benchmarks/wine/harness.cpp, built with
+# x86_64-w64-mingw32-g++ from the cleaner's own sources and the flags of the
+# Windows build) times the cleaner's directory removal, key tree deletion
+# and component scan against cmd's "rd /s /q", "reg delete /f" and
+# "reg query /s" on identical trees made fresh for each repetition, all in
+# one wineserver session of a new prefix; before anything is added to it,
+# the real vornalet.exe runs there with two codes, and the harness times
+# the steps of such a run one by one.
+# On the simulated machine: the Google Benchmark program vornalet_benchmarks
+# at 1,000, 10,000 and 100,000 items.
+#
+# Sizes and repetitions (environment): BENCH_FILES="10000 50000",
+# BENCH_KEYS="10000", BENCH_SCAN="10000 50000", BENCH_REPS=3,
+# BENCH_RUN_REPS=5; a size may carry its own repetitions, as in
+# BENCH_FILES="10000 50000x1". Builds into build/perf; needs what scripts/install-deps.sh
+# installs. Under load every figure grows; the machine's load is recorded
+# with the results.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build="$repo/build/perf"
+results="$build/results"
+files_sizes=${BENCH_FILES:-10000 50000}
+keys_sizes=${BENCH_KEYS:-10000}
+scan_sizes=${BENCH_SCAN:-10000 50000}
+reps=${BENCH_REPS:-3}
+run_reps=${BENCH_RUN_REPS:-5}
+do_sim=1
+do_wine=1
+case "${1:-}" in
+  --sim-only) do_wine=0 ;;
+  --wine-only) do_sim=0 ;;
+  "") ;;
+  *) echo "usage: $0 [--sim-only | --wine-only]" >&2; exit 2 ;;
+esac
+
+# A part that is not run keeps its earlier results for the report.
+mkdir -p "$results"
+if ((do_wine)); then rm -f "$results"/wine-*.txt "$results"/wholerun.* "$results/steps.txt"; fi
+if ((do_sim)); then rm -f "$results/sim.json"; fi
+load() { echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"; }
+
+# Product and upgrade code of the run with two codes: nothing of them is
+# installed on the prefix.
+product_code="{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613}"
+upgrade_code="{C7D81E22-4A93-4B6F-9E05-1D2C3B4A5F60}"
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+wine_part() {
+  # The 64-bit program, built with the shared preset when it is not there.
+  local exe="$repo/build/win64/vornalet.exe"
+  if [[ ! -x "$exe" ]]; then
+    cmake --preset win64 >/dev/null
+    cmake --build --preset win64 -j2
+  fi
+  # The harness: the cleaner's sources without its entry point.
+  local harness="$build/wine/harness.exe" sources=()
+  mkdir -p "$build/wine"
+  mapfile -t sources < <(find "$repo/src" -name '*.cpp' ! -path '*/driver/entry.cpp' | sort)
+  echo "benchmark: building the harness" >&2
+  x86_64-w64-mingw32-g++ -std=c++17 -Os -DNDEBUG -municode -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0601 \
+    -I"$repo" -Wall -Wextra -Wshadow -Wcast-qual -Werror "$repo/benchmarks/wine/harness.cpp" "${sources[@]}" \
+    -o "$harness" -static -static-libgcc -static-libstdc++ -lmsi -lnetapi32 -lshell32 -ladvapi32
+
+  # shellcheck source=tests/wine/wine-env.sh
+  source "$repo/tests/wine/wine-env.sh"
+  echo "benchmark: making a new prefix" >&2
+  wine_new_prefix
+  # One persistent session for everything that follows.
+  "$WINESERVER64" -p
+  cp "$exe" "$WINEPREFIX/drive_c/vornalet.exe"
+  cp "$harness" "$WINEPREFIX/drive_c/harness.exe"
+  local run="C:\\vornalet.exe $product_code $upgrade_code" i t0 t1 line
+
+  # The real program on a prefix with nothing of the product; first of all,
+  # before any benchmark key is added.
+  echo "benchmark: the whole run, $run_reps times" >&2
+  for ((i = 0; i < run_reps; ++i)); do
+    t0=$(now_ms); "$WINE64" 'C:\vornalet.exe' "$product_code" "$upgrade_code" >/dev/null 2>&1 || true; t1=$(now_ms)
+    echo "wall_run $((t1 - t0))" >>"$results/wholerun.txt"
+    t0=$(now_ms); "$WINE64" cmd /c rem >/dev/null 2>&1 || true; t1=$(now_ms)
+    echo "wall_start $((t1 - t0))" >>"$results/wholerun.txt"
+    line=$("$WINE64" 'C:\harness.exe' run "$run" 2>/dev/null | tr -d '\r')
+    echo "session_run $(echo "$line" | cut -d' ' -f2)" >>"$results/wholerun.txt"
+    line=$("$WINE64" 'C:\harness.exe' run cmd /c rem 2>/dev/null | tr -d '\r')
+    echo "session_start $(echo "$line" | cut -d' ' -f2)" >>"$results/wholerun.txt"
+  done
+  cp "$(wine_temp_dir)/\$vornalet.log" "$results/wholerun.log" 2>/dev/null || true
+  # Where the time of such a run goes: its steps, timed one by one in the
+  # harness, on the same prefix in the same session.
+  for ((i = 0; i < run_reps; ++i)); do
+    "$WINE64" 'C:\harness.exe' steps "$product_code" "$upgrade_code" 2>/dev/null | tr -d '\r' >>"$results/steps.txt"
+  done
+
+  local entry size n
+  for entry in $scan_sizes; do
+    size=${entry%x*}; n=$reps; [[ "$entry" == *x* ]] && n=${entry#*x}
+    echo "benchmark: component scan, $size component keys, $n repetitions" >&2
+    "$WINE64" 'C:\harness.exe' scan "$size" "$n" | tr -d '\r' | tee "$results/wine-scan-$size.txt" >&2
+  done
+  for entry in $keys_sizes; do
+    size=${entry%x*}; n=$reps; [[ "$entry" == *x* ]] && n=${entry#*x}
+    echo "benchmark: key tree deletion, $size keys, $n repetitions" >&2
+    "$WINE64" 'C:\harness.exe' keys "$size" "$n" | tr -d '\r' | tee "$results/wine-keys-$size.txt" >&2
+  done
+  for entry in $files_sizes; do
+    size=${entry%x*}; n=$reps; [[ "$entry" == *x* ]] && n=${entry#*x}
+    echo "benchmark: directory removal, $size files, $n repetitions" >&2
+    "$WINE64" 'C:\harness.exe' files 'C:\vbench' "$size" "$n" | tr -d '\r' | tee "$results/wine-files-$size.txt" >&2
+  done
+  wine_cleanup
+}
+
+sim_part() {
+  if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+  fi
+  echo "benchmark: building vornalet_benchmarks" >&2
+  cmake --build "$build" -j2 --target vornalet_benchmarks >&2
+  echo "benchmark: the simulated machine" >&2
+  "$build/vornalet_benchmarks" \
+    --benchmark_filter='BM_Scale|BM_RegistryDeleteKeyTreeWide|BM_RegistryCollectProductComponents' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+    --benchmark_out="$results/sim.json" --benchmark_out_format=json >&2
+}
+
+# The load of the machine before and after each part goes with its results.
+if ((do_wine)); then
+  echo "Wine part, $(date -u '+%Y-%m-%d %H:%M') UTC: before $(load)" >"$results/load-wine.txt"
+  (wine_part)
+  echo "after $(load)" >>"$results/load-wine.txt"
+fi
+if ((do_sim)); then
+  echo "Simulated machine part, $(date -u '+%Y-%m-%d %H:%M') UTC: before $(load)" >"$results/load-sim.txt"
+  sim_part
+  echo "after $(load)" >>"$results/load-sim.txt"
+fi
+python3 "$repo/benchmarks/wine/report.py" "$results" "$repo/docs"
