@@ -134,7 +134,7 @@ TEST_F(DirectoryTreeTest, ReadOnlyHiddenAndSystemEntriesAreRemoved) {
     std::function<void(sim::FileSystem&)> build;
     std::string log;
   };
-  const std::uint32_t all = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  constexpr std::uint32_t all = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   const Case cases[] = {
       {"read-only file",
        [](sim::FileSystem& fs) { fs.MakeFile(u"C:\\P\\conf.ini")->attributes = FILE_ATTRIBUTE_READONLY; },
@@ -144,7 +144,7 @@ TEST_F(DirectoryTreeTest, ReadOnlyHiddenAndSystemEntriesAreRemoved) {
       {"system file", [](sim::FileSystem& fs) { fs.MakeFile(u"C:\\P\\boot.sys")->attributes = FILE_ATTRIBUTE_SYSTEM; },
        LogLines({"Removing Dir C:\\P", "Deleting file C:\\P\\boot.sys", "OK"})},
       {"read-only, hidden and system directory holding such a file",
-       [all](sim::FileSystem& fs) {
+       [](sim::FileSystem& fs) {
          fs.MakeDirectory(u"C:\\P\\Sub")->attributes = all;
          fs.MakeFile(u"C:\\P\\Sub\\f")->attributes = all;
        },

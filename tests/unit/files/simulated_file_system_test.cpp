@@ -86,7 +86,7 @@ TEST(SimulatedFileSystem, RemoveDirectoryWCodes) {
 }
 
 TEST(SimulatedFileSystem, DeleteFileWAndSetFileAttributesWCodes) {
-  const std::uint32_t all = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  constexpr std::uint32_t all = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   const std::vector<CallCase> cases = {
       {"plain file", [](sim::FileSystem& fs) { fs.MakeFile(u"C:\\D\\f"); }, [] { return DeleteFileW(u"C:\\d\\F"); },
        true, 0, [](const sim::FileSystem& fs) { return !fs.Exists(u"C:\\D\\f") && fs.Exists(u"C:\\D"); }},
@@ -95,10 +95,9 @@ TEST(SimulatedFileSystem, DeleteFileWAndSetFileAttributesWCodes) {
       {"hidden and system", [](sim::FileSystem& fs) { FileWithAttributes(fs, u"C:\\f", 6); },
        [] { return DeleteFileW(u"C:\\f"); }, true, 0, nullptr},
       {"read-only after NORMAL",
-       [all](sim::FileSystem& fs) { FileWithAttributes(fs, u"C:\\f", all | FILE_ATTRIBUTE_ARCHIVE); },
+       [](sim::FileSystem& fs) { FileWithAttributes(fs, u"C:\\f", all | FILE_ATTRIBUTE_ARCHIVE); },
        [] { return SetFileAttributesW(u"C:\\f", FILE_ATTRIBUTE_NORMAL) && DeleteFileW(u"C:\\f"); }, true, 0, nullptr},
-      {"NORMAL clears read-only, hidden and system",
-       [all](sim::FileSystem& fs) { FileWithAttributes(fs, u"C:\\f", all); },
+      {"NORMAL clears read-only, hidden and system", [](sim::FileSystem& fs) { FileWithAttributes(fs, u"C:\\f", all); },
        [] { return SetFileAttributesW(u"C:\\f", FILE_ATTRIBUTE_NORMAL); }, true, 0,
        [](const sim::FileSystem& fs) { return fs.Find(u"C:\\f")->attributes == 0; }},
       {"attributes of a missing file", [](sim::FileSystem&) {},
