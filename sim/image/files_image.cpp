@@ -81,13 +81,13 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
     throw ImageError("files: expected an object of paths");
   }
   std::vector<std::pair<std::u16string, std::u16string>> hard_links;  // new name, existing name
-  for (const auto& [path_utf8, spec] : section.items()) {
+  for (const auto& [path_utf8, described] : section.items()) {
     const std::string where = "files entry \"" + path_utf8 + "\"";
     if (path_utf8 == "drives") {
-      for (const auto& [drive, drive_spec] : spec.items()) {
+      for (const auto& [drive, drive_described] : described.items()) {
         files.AddDrive(FromUtf8(drive));
-        if (drive_spec.contains("free_bytes")) {
-          files.free_bytes[Fold(FromUtf8(drive))] = drive_spec["free_bytes"].get<std::uint64_t>();
+        if (drive_described.contains("free_bytes")) {
+          files.free_bytes[Fold(FromUtf8(drive))] = drive_described["free_bytes"].get<std::uint64_t>();
         }
       }
       continue;
@@ -98,26 +98,26 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
     }
     const bool directory = path.back() == u'\\';
     path = WithoutTrailingBackslashes(std::move(path));
-    if (spec.is_object() && spec.contains("hard_link_to")) {
+    if (described.is_object() && described.contains("hard_link_to")) {
       // Made once every file it can name exists.
-      if (directory || spec.size() != 1) {
+      if (directory || described.size() != 1) {
         throw ImageError(where + ": a hard link is a file entry with \"hard_link_to\" alone");
       }
-      hard_links.emplace_back(path, ImageText(spec["hard_link_to"], where + " hard_link_to"));
+      hard_links.emplace_back(path, ImageText(described["hard_link_to"], where + " hard_link_to"));
       continue;
     }
-    if (spec.is_string()) {
+    if (described.is_string()) {
       if (directory) {
         throw ImageError(where + ": a directory has no content");
       }
       try {
-        files.MakeFile(path, spec.get<std::string>());
+        files.MakeFile(path, described.get<std::string>());
       } catch (const std::invalid_argument& error) {
         throw ImageError(where + ": " + error.what());
       }
       continue;
     }
-    if (!spec.is_object()) {
+    if (!described.is_object()) {
       throw ImageError(where + ": expected a string or an object");
     }
     std::shared_ptr<FsNode> node;
@@ -126,7 +126,7 @@ void LoadFiles(const nlohmann::json& section, FileSystem& files) {
     } catch (const std::invalid_argument& error) {
       throw ImageError(where + ": " + error.what());
     }
-    for (const auto& [field, value] : spec.items()) {
+    for (const auto& [field, value] : described.items()) {
       if (field == "content" && value.is_string() && !directory) {
         node->content = value.get<std::string>();
       } else if (field == "attributes") {
@@ -203,29 +203,29 @@ nlohmann::json SaveFiles(const FileSystem& files) {
       section[name] = node.content;
       return;
     }
-    nlohmann::json spec = nlohmann::json::object();
+    nlohmann::json described = nlohmann::json::object();
     if (!node.directory) {
-      spec["content"] = node.content;
+      described["content"] = node.content;
     }
     if ((node.attributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0) {
-      spec["attributes"] = SaveAttributes(node.attributes);
+      described["attributes"] = SaveAttributes(node.attributes);
     }
     if (node.undeletable) {
-      spec["undeletable"] = true;
+      described["undeletable"] = true;
     }
     if (node.no_dot_entries) {
-      spec["no_dot_entries"] = true;
+      described["no_dot_entries"] = true;
     }
     for (const FileOpen& open : node.opens) {
       if (open.share == 0) {
-        spec["open_without_sharing"] = true;
+        described["open_without_sharing"] = true;
       }
     }
     if (node.reparse_tag != 0) {
-      spec["link"] = node.reparse_tag == IO_REPARSE_TAG_MOUNT_POINT ? "junction" : "symlink";
-      spec["target"] = ToUtf8(node.link_target);
+      described["link"] = node.reparse_tag == IO_REPARSE_TAG_MOUNT_POINT ? "junction" : "symlink";
+      described["target"] = ToUtf8(node.link_target);
     }
-    section[name] = spec;
+    section[name] = described;
   });
   section["drives"] = drives;
   return section;

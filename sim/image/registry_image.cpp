@@ -96,21 +96,21 @@ bool CleanText(const std::vector<std::uint8_t>& data, std::u16string* text) {
   return data[data.size() - 2] == 0 && data[data.size() - 1] == 0;
 }
 
-RegistryValue LoadValue(const std::string& name, const nlohmann::json& spec, const std::string& where) {
+RegistryValue LoadValue(const std::string& name, const nlohmann::json& described, const std::string& where) {
   RegistryValue value{FromUtf8(name), 1, {}};
-  if (spec.is_string()) {
-    AppendText(value.data, FromUtf8(spec.get<std::string>()));
+  if (described.is_string()) {
+    AppendText(value.data, FromUtf8(described.get<std::string>()));
     return value;
   }
-  if (!spec.is_object() || !spec.contains("type")) {
+  if (!described.is_object() || !described.contains("type")) {
     throw ImageError(where + ": a value is a string or an object with a \"type\"");
   }
-  value.type = TypeOfName(spec["type"], where);
-  if (spec.contains("hex")) {
-    value.data = FromHex(spec["hex"].get<std::string>(), where);
+  value.type = TypeOfName(described["type"], where);
+  if (described.contains("hex")) {
+    value.data = FromHex(described["hex"].get<std::string>(), where);
     return value;
   }
-  const nlohmann::json& data = spec.value("data", nlohmann::json());
+  const nlohmann::json& data = described.value("data", nlohmann::json());
   if (value.type == 4 && data.is_number_unsigned()) {
     const auto number = data.get<std::uint32_t>();
     for (int shift = 0; shift < 32; shift += 8) {
@@ -164,7 +164,7 @@ void LoadRegistry(const nlohmann::json& section, Registry& registry) {
   if (!section.is_object()) {
     throw ImageError("registry: expected an object of keys");
   }
-  for (const auto& [path, spec] : section.items()) {
+  for (const auto& [path, described] : section.items()) {
     const std::string where = "registry key \"" + path + "\"";
     std::shared_ptr<RegistryKey> key = registry.Create(FromUtf8(path));
     if (!key) {
@@ -172,13 +172,13 @@ void LoadRegistry(const nlohmann::json& section, Registry& registry) {
                        ": a key path begins with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS or "
                        "HKEY_CLASSES_ROOT");
     }
-    if (!spec.is_object()) {
+    if (!described.is_object()) {
       throw ImageError(where + ": expected an object");
     }
-    for (const auto& [field, value] : spec.items()) {
+    for (const auto& [field, value] : described.items()) {
       if (field == "values" && value.is_object()) {
-        for (const auto& [name, value_spec] : value.items()) {
-          key->SetValue(LoadValue(name, value_spec, where + " value \"" + name + "\""));
+        for (const auto& [name, value_described] : value.items()) {
+          key->SetValue(LoadValue(name, value_described, where + " value \"" + name + "\""));
         }
       } else if (field == "deny" && value.is_array()) {
         for (const nlohmann::json& flag : value) {
@@ -204,13 +204,13 @@ nlohmann::json SaveRegistry(const Registry& registry) {
     if (is_root || (key.SubkeyCount() > 0 && key.values().empty() && !key.deny_write_access && !key.deny_delete)) {
       return;
     }
-    nlohmann::json spec = nlohmann::json::object();
+    nlohmann::json described = nlohmann::json::object();
     if (!key.values().empty()) {
       nlohmann::json values = nlohmann::json::object();
       for (const RegistryValue& value : key.values()) {
         values[ToUtf8(value.name)] = SaveValue(value);
       }
-      spec["values"] = values;
+      described["values"] = values;
     }
     nlohmann::json deny = nlohmann::json::array();
     if (key.deny_write_access) {
@@ -220,9 +220,9 @@ nlohmann::json SaveRegistry(const Registry& registry) {
       deny.push_back("delete");
     }
     if (!deny.empty()) {
-      spec["deny"] = deny;
+      described["deny"] = deny;
     }
-    section[ToUtf8(path)] = spec;
+    section[ToUtf8(path)] = described;
   });
   return section;
 }

@@ -158,8 +158,8 @@ struct Injection {
 
 class FaultMatrix {
  public:
-  explicit FaultMatrix(const MatrixMachine& spec) : spec_(spec) {
-    std::ifstream in(std::string(VORNALET_SOURCE_DIR) + "/" + spec.image);
+  explicit FaultMatrix(const MatrixMachine& machine) : machine_(machine) {
+    std::ifstream in(std::string(VORNALET_SOURCE_DIR) + "/" + machine.image);
     image_ = nlohmann::json::parse(in);
     clean_ = RunWith(std::nullopt);
   }
@@ -220,7 +220,7 @@ class FaultMatrix {
     sim::Machine machine;
     sim::LoadMachine(image_, machine);
     sim::ScopedMachine selected(machine);
-    std::u16string command_line = spec_.command_line;
+    std::u16string command_line = machine_.command_line;
     const std::string call = injection ? injection->rule.call : "";
     cleanup_model::Identification id =
         cleanup_model::Identify(machine, call == "CommandLineToArgvW" ? u"" : command_line);
@@ -465,7 +465,7 @@ class FaultMatrix {
     return problems;
   }
 
-  const MatrixMachine& spec_;
+  const MatrixMachine& machine_;
   nlohmann::json image_;
   RunRecord clean_;
   mutable int expected_exit_code_ = 0;
@@ -477,8 +477,8 @@ void PrintTo(const MatrixMachine& machine, std::ostream* out) { *out << machine.
 class FaultMatrixTest : public ::testing::TestWithParam<MatrixMachine> {};
 
 // Runs every injection on the machine and reports each run with a problem.
-void RunMatrix(const MatrixMachine& spec, bool lasting) {
-  const FaultMatrix matrix(spec);
+void RunMatrix(const MatrixMachine& machine, bool lasting) {
+  const FaultMatrix matrix(machine);
   const RunRecord& clean = matrix.clean();
   ASSERT_EQ(clean.exit_code, 0);
   ASSERT_TRUE(clean.verdict.outside.empty()) << ::testing::PrintToString(clean.verdict.outside);
@@ -497,7 +497,7 @@ void RunMatrix(const MatrixMachine& spec, bool lasting) {
     if (!problems.empty()) {
       ++failed;
       std::ostringstream message;
-      message << spec.name << ": " << injection.rule.call << "(" << sim::ToUtf8(injection.rule.subject_contains)
+      message << machine.name << ": " << injection.rule.call << "(" << sim::ToUtf8(injection.rule.subject_contains)
               << ") failing with " << injection.rule.error << (lasting ? " for good from" : " at") << " journal entry "
               << injection.index << " (skip " << injection.rule.skip << "):\n";
       for (const std::string& problem : problems) {
@@ -510,7 +510,7 @@ void RunMatrix(const MatrixMachine& spec, bool lasting) {
     }
   }
   std::ostringstream figures;
-  figures << spec.name << (lasting ? " (lasting faults)" : " (single faults)") << ": " << clean.calls.size()
+  figures << machine.name << (lasting ? " (lasting faults)" : " (single faults)") << ": " << clean.calls.size()
           << " calls in the clean run, " << injections.size() << " faults injected, " << completed
           << " runs completed, " << matrix.log_checks() << " log lines checked, " << failed
           << " runs with problems; by call:";
