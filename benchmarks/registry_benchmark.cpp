@@ -14,6 +14,7 @@
 #include "sim/machine.h"
 #include "src/installer/component_scan.h"
 #include "src/registry/key_tree.h"
+#include "tests/unit/registry/registry_test_support.h"
 
 namespace {
 
@@ -24,16 +25,7 @@ constexpr char16_t kComponents[] =
     u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
 constexpr int kOwnComponents = 5;
 
-std::vector<std::uint8_t> SzData(std::u16string_view text) {
-  std::vector<std::uint8_t> data;
-  for (char16_t unit : text) {
-    data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  return data;
-}
+using registry_testing::SzData;
 
 // A 32-digit name, spread over the sorted order by a multiplicative hash.
 std::u16string PackedName(std::uint64_t index) {

@@ -22,6 +22,7 @@
 #include "src/log/run_log.h"
 #include "src/platform/win32.h"
 #include "src/registry/key_tree.h"
+#include "tests/unit/registry/registry_test_support.h"
 
 namespace {
 
@@ -43,16 +44,7 @@ std::u16string Numbered(const char* format, long long number) {
   return std::u16string(text, text + std::char_traits<char>::length(text));
 }
 
-std::vector<std::uint8_t> SzData(std::u16string_view text) {
-  std::vector<std::uint8_t> data;
-  for (char16_t unit : text) {
-    data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  return data;
-}
+using registry_testing::SzData;
 
 // The journal records every call with its subject; growing it into fresh
 // memory is the simulated machine's cost, not the cleaner's, so it gets the
