@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "benchmarks/measured.h"
 #include "sim/machine.h"
 #include "src/files/directory_tree.h"
 #include "src/log/run_log.h"
@@ -50,19 +51,6 @@ int BuildInstallation(sim::Machine& machine, int files) {
   return entries;
 }
 
-// The journal records every call with its path: about six records per
-// entry. Growing it is the simulated machine's cost, not the walk's, and
-// fresh memory makes it grow faster than linearly; so the machine gets a
-// journal that already has the room, and a heap that already has the
-// memory for the paths, before the timed region.
-void WarmJournal(sim::Machine& machine, int entries) {
-  const std::u16string path(80, u'p');
-  for (int i = 0; i < 6 * entries; ++i) {
-    machine.journal.Record("WarmUp", path, 0);
-  }
-  machine.journal.Clear();
-}
-
 void BM_FilesRemoveDirectoryTree(benchmark::State& state) {
   const int files = static_cast<int>(state.range(0));
   int entries = 0;
@@ -72,11 +60,10 @@ void BM_FilesRemoveDirectoryTree(benchmark::State& state) {
     {
       sim::ScopedMachine scope(*machine);
       entries = BuildInstallation(*machine, files);
-      WarmJournal(*machine, entries);
+      // About six records per entry.
+      measured::GiveJournalRoom(*machine, 6 * entries);
       OpenRunLog();
-      state.ResumeTiming();
-      RemoveDirectoryTree(kProductDirectory);
-      state.PauseTiming();
+      measured::Measure(state, [] { RemoveDirectoryTree(kProductDirectory); });
       CloseRunLog();
       if (machine->files.Exists(kProductDirectory)) {
         state.SkipWithError("the directory was not removed");
@@ -85,9 +72,7 @@ void BM_FilesRemoveDirectoryTree(benchmark::State& state) {
     machine.reset();
     state.ResumeTiming();
   }
-  state.SetItemsProcessed(state.iterations() * entries);
-  state.counters["per_entry"] =
-      benchmark::Counter(entries, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  measured::SetPerItem(state, "per_entry", entries);
 }
 // A warm-up first and several timed runs: the first removal in a fresh
 // process also pays for the memory the process takes from the system, a

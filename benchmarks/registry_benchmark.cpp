@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "benchmarks/measured.h"
 #include "sim/machine.h"
 #include "src/installer/component_scan.h"
 #include "src/registry/key_tree.h"
@@ -60,18 +61,15 @@ void BM_RegistryCollectProductComponents(benchmark::State& state) {
   CollectProductComponents(list.get(), kProductCode);
   machine.journal.Clear();
   for (auto _ : state) {
-    const bool found = CollectProductComponents(list.get(), kProductCode);
-    benchmark::DoNotOptimize(found);
     state.PauseTiming();
-    if (list->count != kOwnComponents) {
+    const bool found = measured::Measure(state, [&list] { return CollectProductComponents(list.get(), kProductCode); });
+    if (!found || list->count != kOwnComponents) {
       state.SkipWithError("wrong number of components collected");
     }
     machine.journal.Clear();
     state.ResumeTiming();
   }
-  state.SetItemsProcessed(state.iterations() * count);
-  state.counters["per_key"] =
-      benchmark::Counter(count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  measured::SetPerItem(state, "per_key", count);
 }
 BENCHMARK(BM_RegistryCollectProductComponents)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -102,9 +100,8 @@ void BM_RegistryDeleteKeyTreeWide(benchmark::State& state) {
       for (int i = 0; i < width; ++i) {
         wide->CreateSubkey(PackedName(static_cast<std::uint64_t>(i)));
       }
-      state.ResumeTiming();
-      const bool gone = DeleteKeyTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Wide");
-      state.PauseTiming();
+      measured::GiveJournalRoom(*machine, 6 * width);
+      const bool gone = measured::Measure(state, [] { return DeleteKeyTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Wide"); });
       if (!gone || machine->registry.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wide")) {
         state.SkipWithError("the tree was not deleted");
       }
@@ -112,9 +109,7 @@ void BM_RegistryDeleteKeyTreeWide(benchmark::State& state) {
     machine.reset();
     state.ResumeTiming();
   }
-  state.SetItemsProcessed(state.iterations() * (width + 1));
-  state.counters["per_key"] =
-      benchmark::Counter(width + 1, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  measured::SetPerItem(state, "per_key", width + 1);
 }
 BENCHMARK(BM_RegistryDeleteKeyTreeWide)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -132,9 +127,7 @@ void BM_RegistryDeleteKeyTreeDeep(benchmark::State& state) {
       for (int level = 1; level < depth; ++level) {
         key = key->CreateSubkey(u"k");
       }
-      state.ResumeTiming();
-      const bool gone = DeleteKeyTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Deep");
-      state.PauseTiming();
+      const bool gone = measured::Measure(state, [] { return DeleteKeyTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Deep"); });
       if (!gone || machine->registry.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Deep")) {
         state.SkipWithError("the tree was not deleted");
       }
@@ -142,9 +135,7 @@ void BM_RegistryDeleteKeyTreeDeep(benchmark::State& state) {
     machine.reset();
     state.ResumeTiming();
   }
-  state.SetItemsProcessed(state.iterations() * depth);
-  state.counters["per_key"] =
-      benchmark::Counter(depth, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  measured::SetPerItem(state, "per_key", depth);
 }
 BENCHMARK(BM_RegistryDeleteKeyTreeDeep)->Arg(25)->Arg(50)->Arg(100)->Unit(benchmark::kMicrosecond);
 

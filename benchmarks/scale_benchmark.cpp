@@ -9,7 +9,6 @@
 //
 //   build/<dir>/vornalet_benchmarks --benchmark_filter=Scale
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/measured.h"
 #include "sim/machine.h"
 #include "src/files/directory_tree.h"
 #include "src/log/run_log.h"
@@ -46,26 +46,7 @@ std::u16string Numbered(const char* format, long long number) {
 
 using registry_testing::SzData;
 
-// The journal records every call with its subject; growing it into fresh
-// memory is the simulated machine's cost, not the cleaner's, so it gets the
-// room before the timed region.
-void WarmJournal(sim::Machine& machine, int records) {
-  // Memory that the warm-up frees stays with the process instead of going
-  // back to the system, to be faulted in again inside the timed region.
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
-  mallopt(M_MMAP_THRESHOLD, 1 << 30);
-  const std::u16string subject(100, u'p');
-  for (int i = 0; i < records; ++i) {
-    machine.journal.Record("WarmUp", subject, 0);
-  }
-  machine.journal.Clear();
-}
-
-void SetPerItem(benchmark::State& state, int items) {
-  state.SetItemsProcessed(state.iterations() * items);
-  state.counters["per_item"] =
-      benchmark::Counter(items, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+void SetPerItem(benchmark::State& state, int items) { measured::SetPerItem(state, "per_item", items); }
 
 // count files: root\gGGG\dDDDD\fNNNNN.dat, as the Wine harness makes them.
 void BuildTree(sim::Machine& machine, int count) {
@@ -89,11 +70,9 @@ void BM_ScaleRemoveDirectoryTree(benchmark::State& state) {
     {
       sim::ScopedMachine scope(*machine);
       BuildTree(*machine, files);
-      WarmJournal(*machine, 10 * files);
+      measured::GiveJournalRoom(*machine, 10 * files);
       OpenRunLog();
-      state.ResumeTiming();
-      RemoveDirectoryTree(kTreeRoot);
-      state.PauseTiming();
+      measured::Measure(state, [] { RemoveDirectoryTree(kTreeRoot); });
       CloseRunLog();
       if (machine->files.Exists(kTreeRoot)) {
         state.SkipWithError("the directory was not removed");
@@ -128,10 +107,8 @@ void BM_ScaleDeleteKeyTree(benchmark::State& state) {
     {
       sim::ScopedMachine scope(*machine);
       BuildKeyTree(*machine, keys);
-      WarmJournal(*machine, 4 * keys);
-      state.ResumeTiming();
-      const bool gone = DeleteKeyTree(HKEY_LOCAL_MACHINE, kKeyTree);
-      state.PauseTiming();
+      measured::GiveJournalRoom(*machine, 4 * keys);
+      const bool gone = measured::Measure(state, [] { return DeleteKeyTree(HKEY_LOCAL_MACHINE, kKeyTree); });
       if (!gone) {
         state.SkipWithError("the tree was not deleted");
       }
@@ -176,11 +153,10 @@ void BM_ScaleWholeRun(benchmark::State& state) {
     {
       sim::ScopedMachine scope(*machine);
       AddComponents(*machine, count);
-      WarmJournal(*machine, 10 * count);
+      measured::GiveJournalRoom(*machine, 10 * count);
       machine->process.command_line = kCodes;
-      state.ResumeTiming();
-      const int exit_code = wWinMain(nullptr, nullptr, machine->process.command_line.data(), 0);
-      state.PauseTiming();
+      const int exit_code = measured::Measure(
+          state, [&machine] { return wWinMain(nullptr, nullptr, machine->process.command_line.data(), 0); });
       if (exit_code != 0) {
         state.SkipWithError("the run did not end with 0");
       }

@@ -13,14 +13,19 @@
 # the real vornalet.exe runs there with two codes, and the harness times
 # the steps of such a run one by one.
 # On the simulated machine: the Google Benchmark program vornalet_benchmarks
-# at 1,000, 10,000 and 100,000 items.
+# at 1,000, 10,000 and 100,000 items, timed, and then each operation once
+# under valgrind's callgrind, which counts the instructions and the misses
+# of a simulated cache per item: figures that the machine's load does not
+# move.
 #
 # Sizes and repetitions (environment): BENCH_FILES="10000 50000",
 # BENCH_KEYS="10000", BENCH_SCAN="10000 50000", BENCH_REPS=3,
 # BENCH_RUN_REPS=5; a size may carry its own repetitions, as in
-# BENCH_FILES="10000 50000x1". Builds into build/perf; needs what scripts/install-deps.sh
-# installs. Under load every figure grows; the machine's load is recorded
-# with the results.
+# BENCH_FILES="10000 50000x1". BENCH_SIM_REPS=5 timed repetitions on the
+# simulated machine; BENCH_COUNT=0 leaves out the counting (some minutes);
+# BENCH_CPU=N runs the simulated machine's part on that processor only.
+# Builds into build/perf; needs what scripts/install-deps.sh installs. Under
+# load every time grows; the machine's load is recorded with the results.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,6 +36,8 @@ keys_sizes=${BENCH_KEYS:-10000}
 scan_sizes=${BENCH_SCAN:-10000 50000}
 reps=${BENCH_REPS:-3}
 run_reps=${BENCH_RUN_REPS:-5}
+sim_reps=${BENCH_SIM_REPS:-5}
+count_work=${BENCH_COUNT:-1}
 do_sim=1
 do_wine=1
 case "${1:-}" in
@@ -43,7 +50,7 @@ esac
 # A part that is not run keeps its earlier results for the report.
 mkdir -p "$results"
 if ((do_wine)); then rm -f "$results"/wine-*.txt "$results"/wholerun.* "$results/steps.txt"; fi
-if ((do_sim)); then rm -f "$results/sim.json"; fi
+if ((do_sim)); then rm -f "$results/sim.json" "$results"/count-*; fi
 load() { echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"; }
 
 # Product and upgrade code of the run with two codes: nothing of them is
@@ -118,17 +125,39 @@ wine_part() {
   wine_cleanup
 }
 
+# The operations of the simulated machine's table, each at three sizes.
+sim_benchmarks=(BM_ScaleRemoveDirectoryTree BM_ScaleDeleteKeyTree BM_RegistryDeleteKeyTreeWide
+  BM_RegistryCollectProductComponents BM_ScaleWholeRun)
+sim_sizes=(1000 10000 100000)
+
 sim_part() {
   if [[ ! -f "$build/CMakeCache.txt" ]]; then
     cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
   fi
   echo "benchmark: building vornalet_benchmarks" >&2
   cmake --build "$build" -j2 --target vornalet_benchmarks >&2
-  echo "benchmark: the simulated machine" >&2
-  "$build/vornalet_benchmarks" \
-    --benchmark_filter='BM_Scale|BM_RegistryDeleteKeyTreeWide|BM_RegistryCollectProductComponents' \
-    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  local pin=()
+  if [[ -n "${BENCH_CPU:-}" ]]; then pin=(taskset -c "$BENCH_CPU"); fi
+  local filter
+  filter="^($(IFS='|'; echo "${sim_benchmarks[*]}"))/"
+  echo "benchmark: the simulated machine, $sim_reps repetitions" >&2
+  "${pin[@]}" "$build/vornalet_benchmarks" --benchmark_filter="$filter" --benchmark_repetitions="$sim_reps" \
     --benchmark_out="$results/sim.json" --benchmark_out_format=json >&2
+  ((count_work)) || return 0
+  # One run of each operation under callgrind, which counts only the
+  # measured region (benchmarks/measured.h). The simulated caches are fixed
+  # (32 KiB first level, 8 MiB last level), so the counts do not depend on
+  # this machine.
+  local bench size
+  for bench in "${sim_benchmarks[@]}"; do
+    for size in "${sim_sizes[@]}"; do
+      echo "benchmark: counting $bench/$size under callgrind" >&2
+      valgrind --tool=callgrind --collect-atstart=no --cache-sim=yes --D1=32768,8,64 --LL=8388608,16,64 \
+        --callgrind-out-file=/dev/null "$build/vornalet_benchmarks" --benchmark_filter="^$bench/$size\$" \
+        --benchmark_min_time=0 --benchmark_format=json \
+        >"$results/count-$bench-$size.json" 2>"$results/count-$bench-$size.log"
+    done
+  done
 }
 
 # The load of the machine before and after each part goes with its results.

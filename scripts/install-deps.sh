@@ -11,6 +11,8 @@ packages=(
   # clang: the sanitizer runtimes and libFuzzer, clang-format, clang-tidy
   clang clang-format clang-tidy libclang-rt-14-dev
   libgtest-dev libbenchmark-dev nlohmann-json3-dev
+  # counting the benchmarks' instructions and cache misses (callgrind)
+  valgrind
   # the Windows builds
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   # running the 64-bit build, and building its test packages

@@ -5,8 +5,11 @@
 
 RESULTS_DIR holds what the benchmark run left: wine-<row>-<items>.txt (one
 "rep N ours_ms tool_ms tool_start_ms" line per repetition from the harness),
-wholerun.txt ("name ms" lines), sim.json (Google Benchmark's JSON output)
-and load.txt (the machine's load before and after). Prints the tables and
+wholerun.txt ("name ms" lines), sim.json (Google Benchmark's JSON output,
+every repetition), count-<benchmark>-<size>.json and .log (one run under
+callgrind: the benchmark's JSON and valgrind's summary with the events
+collected in the measured region) and load-*.txt (the machine's load before
+and after). Prints the tables and
 rewrites the measured section of DOCS_DIR/performance.md (between its two
 marker lines) and the plots DOCS_DIR/performance-*.svg. Plain python3.
 """
@@ -73,6 +76,7 @@ def wine_table(results):
 
 
 def sim_table(results):
+    """CPU time per item of every repetition, in microseconds, by size."""
     path = os.path.join(results, "sim.json")
     if not os.path.exists(path):
         return []
@@ -80,28 +84,69 @@ def sim_table(results):
         data = json.load(f)
     per = {}
     for b in data.get("benchmarks", []):
-        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+        if b.get("run_type") == "aggregate":
             continue
         base, _, arg = b["run_name"].partition("/")
         arg = arg.split("/")[0]
         if not arg.isdigit():
             continue
-        items = int(arg) + (1 if base == "BM_RegistryDeleteKeyTreeWide" else 0)
+        items = b.get("items", int(arg))
         # CPU time per item in microseconds, from the benchmark's own unit.
         scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[b.get("time_unit", "ns")]
-        per.setdefault(base, {})[int(arg)] = b["cpu_time"] * scale / items
+        per.setdefault(base, {}).setdefault(int(arg), []).append(b["cpu_time"] * scale / items)
     rows = []
     for base, name, unit, short in SIM_ROWS:
         if base in per:
-            rows.append({"base": base, "name": name, "unit": unit, "short": short, "per": per[base]})
+            times = per[base]
+            rows.append({"base": base, "name": name, "unit": unit, "short": short,
+                         "per": {size: min(v) for size, v in times.items()},
+                         "median": {size: statistics.median(v) for size, v in times.items()},
+                         "reps": max(len(v) for v in times.values())})
     return rows
+
+
+def count_table(results):
+    """Events per item that callgrind collected in one measured run, by size."""
+    per = {}
+    for name in sorted(os.listdir(results)):
+        if not (name.startswith("count-") and name.endswith(".log")):
+            continue
+        base, size = name[len("count-"):-len(".log")].rsplit("-", 1)
+        events, collected = [], []
+        with open(os.path.join(results, name)) as f:
+            for line in f:
+                if "Events    :" in line:
+                    events = line.split(":", 1)[1].split()
+                elif "Collected :" in line:
+                    collected = [int(v) for v in line.split(":", 1)[1].split()]
+        try:
+            with open(os.path.join(results, name[:-len(".log")] + ".json")) as f:
+                run = [b for b in json.load(f)["benchmarks"] if b.get("run_type") != "aggregate"][0]
+        except (OSError, ValueError, IndexError, KeyError):
+            continue
+        if not events or len(events) != len(collected):
+            continue
+        count = dict(zip(events, collected))
+        items = run["iterations"] * run.get("items", int(size))
+        per.setdefault(base, {})[int(size)] = {
+            "instructions": count["Ir"] / items,
+            "first_level": (count["D1mr"] + count["D1mw"]) / items,
+            "last_level": (count["DLmr"] + count["DLmw"]) / items,
+        }
+    return [{"base": base, "name": name, "unit": unit, "per": per[base]}
+            for base, name, unit, _ in SIM_ROWS if base in per]
+
+
+def spread(values):
+    present = [v for v in values if v is not None]
+    return (max(present) / min(present) - 1) * 100 if len(present) > 1 and min(present) > 0 else 0
 
 
 def fmt_ms(ms):
     return "%.0f" % ms if ms >= 100 else "%.1f" % ms
 
 
-def markdown(wine, sim, whole, load, steps):
+def markdown(wine, sim, counts, whole, load, steps):
     out = []
     if load:
         out.append("Machine while measuring: " + load.strip().replace("\n", "; ") + ".")
@@ -158,20 +203,48 @@ def markdown(wine, sim, whole, load, steps):
         out.append("")
     if sim:
         sizes = sorted({s for r in sim for s in r["per"]})
-        out.append("### On the simulated machine (Google Benchmark, CPU time per item)")
+        out.append("### On the simulated machine: CPU time per item (Google Benchmark)")
+        out.append("")
+        out.append("The fastest of %d repetitions, the median in brackets." % max(r["reps"] for r in sim))
         out.append("")
         out.append("| Operation | " + " | ".join("{:,}".format(s) for s in sizes) + " | Spread |")
         out.append("|---|" + "---:|" * len(sizes) + "---:|")
         for r in sim:
             values = [r["per"].get(s) for s in sizes]
-            present = [v for v in values if v is not None]
-            spread = (max(present) / min(present) - 1) * 100 if len(present) > 1 else 0
-            out.append("| %s, per %s | %s | %+.0f%% |" % (
-                r["name"], r["unit"], " | ".join("%.2f µs" % v if v is not None else "–" for v in values), spread))
+            cells = ["%.2f µs (%.2f)" % (r["per"][s], r["median"][s]) if s in r["per"] else "–" for s in sizes]
+            out.append("| %s, per %s | %s | %+.0f%% |" % (r["name"], r["unit"], " | ".join(cells), spread(values)))
         out.append("")
         out.append("Spread: the largest cost per item over the smallest, less one.")
         out.append("")
         out.append("![Cost per item against size on the simulated machine](performance-sim.svg)")
+        out.append("")
+    if counts:
+        sizes = sorted({s for r in counts for s in r["per"]})
+        out.append("### On the simulated machine: work per item (callgrind)")
+        out.append("")
+        out.append("One run of each operation under callgrind, counting only the operation itself; the caches "
+                   "are simulated (32 KiB first level, 8 MiB last level), so these figures are the same on any "
+                   "machine and under any load.")
+        out.append("")
+        header = "| Operation | " + " | ".join("{:,}".format(s) for s in sizes)
+        out.append("Instructions per item:")
+        out.append("")
+        out.append(header + " | Spread |")
+        out.append("|---|" + "---:|" * len(sizes) + "---:|")
+        for r in counts:
+            values = [r["per"][s]["instructions"] if s in r["per"] else None for s in sizes]
+            out.append("| %s, per %s | %s | %+.1f%% |" % (
+                r["name"], r["unit"], " | ".join("{:,.0f}".format(v) if v is not None else "–" for v in values),
+                spread(values)))
+        out.append("")
+        out.append("Data cache misses per item, first level / last level:")
+        out.append("")
+        out.append(header + " |")
+        out.append("|---|" + "---:|" * len(sizes))
+        for r in counts:
+            cells = ["%.1f / %.1f" % (r["per"][s]["first_level"], r["per"][s]["last_level"]) if s in r["per"]
+                     else "–" for s in sizes]
+            out.append("| %s, per %s | %s |" % (r["name"], r["unit"], " | ".join(cells)))
         out.append("")
     if wine:
         out.append("![Cost per item under wine64, cleaner and tool](performance-wine.svg)")
@@ -236,6 +309,7 @@ def main():
     results, docs = sys.argv[1], sys.argv[2]
     wine = wine_table(results)
     sim = sim_table(results)
+    counts = count_table(results)
     whole = {}
     whole_path = os.path.join(results, "wholerun.txt")
     if os.path.exists(whole_path):
@@ -263,7 +337,7 @@ def main():
                         steps.append((parts[1], []))
                         by_name[parts[1]] = steps[-1][1]
                     by_name[parts[1]].append(float(parts[2]))
-    text = markdown(wine, sim, whole, load, steps)
+    text = markdown(wine, sim, counts, whole, load, steps)
     print(text)
 
     os.makedirs(docs, exist_ok=True)

@@ -112,6 +112,15 @@ bool CaseInsensitiveLess::operator()(std::u16string_view a, std::u16string_view 
   return a.size() < b.size();
 }
 
+std::size_t CaseInsensitiveHash::operator()(std::u16string_view text) const {
+  // FNV-1a over the folded units.
+  std::uint64_t hash = 0xCBF29CE484222325ULL;
+  for (char16_t unit : text) {
+    hash = (hash ^ FoldUnit(unit)) * 0x100000001B3ULL;
+  }
+  return static_cast<std::size_t>(hash);
+}
+
 std::u16string_view NextPathPart(std::u16string_view& rest) {
   while (!rest.empty() && rest.front() == u'\\') {
     rest.remove_prefix(1);

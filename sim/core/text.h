@@ -3,6 +3,7 @@
 // case-insensitive comparison.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,15 @@ bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b);
 struct CaseInsensitiveLess {
   using is_transparent = void;
   bool operator()(std::u16string_view a, std::u16string_view b) const;
+};
+
+// Hashing and equality that agree with EqualsIgnoringCase, for hash maps by
+// name; neither makes a folded copy.
+struct CaseInsensitiveHash {
+  std::size_t operator()(std::u16string_view text) const;
+};
+struct CaseInsensitiveEqual {
+  bool operator()(std::u16string_view a, std::u16string_view b) const { return EqualsIgnoringCase(a, b); }
 };
 
 // Splits on backslashes, dropping empty parts ("A\\\\B\\" gives A, B).

@@ -8,43 +8,58 @@ std::shared_ptr<RegistryKey> RegistryKey::SubkeyAt(std::size_t index) const {
   if (index >= SubkeyCount()) {
     return nullptr;
   }
-  // Index 0, which a deletion loop asks for again and again, is the tree's
-  // first node, kept at hand: no walk down from the root.
-  return index == 0 ? children_->begin()->second : children_->find_by_order(index)->second;
+  Subkeys& subkeys = *subkeys_;
+  if (subkeys.cursor_valid && index == subkeys.cursor_index + 1) {
+    ++subkeys.cursor;
+  } else if (subkeys.cursor_valid && index + 1 == subkeys.cursor_index) {
+    --subkeys.cursor;
+  } else if (!subkeys.cursor_valid || index != subkeys.cursor_index) {
+    // Index 0, which a deletion loop asks for again and again, is the
+    // tree's first node, kept at hand.
+    subkeys.cursor = index == 0 ? subkeys.sorted.begin() : subkeys.sorted.find_by_order(index);
+  }
+  subkeys.cursor_valid = true;
+  subkeys.cursor_index = index;
+  return subkeys.cursor->second;
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::FindSubkey(std::u16string_view name) const {
-  if (!children_) {
+  if (!subkeys_) {
     return nullptr;
   }
-  auto it = children_->find(Fold(name));
-  return it == children_->end() ? nullptr : it->second;
+  auto found = subkeys_->by_name.find(name);
+  return found == subkeys_->by_name.end() ? nullptr : found->second.key;
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::CreateSubkey(std::u16string_view name) {
-  if (!children_) {
-    children_ = std::make_unique<ChildTree>();
+  if (!subkeys_) {
+    subkeys_ = std::make_unique<Subkeys>();
   }
-  std::u16string folded = Fold(name);
-  auto it = children_->find(folded);
-  if (it != children_->end()) {
-    return it->second;
+  if (std::shared_ptr<RegistryKey> existing = FindSubkey(name)) {
+    return existing;
   }
   auto key = std::make_shared<RegistryKey>(std::u16string(name));
-  children_->insert({std::move(folded), key});
+  const std::u16string_view own_name = key->name_;
+  auto placed = subkeys_->sorted.insert({own_name, key}).first;
+  subkeys_->by_name.emplace(own_name, NamedSubkey{key, placed});
+  subkeys_->cursor_valid = false;
   return key;
 }
 
 bool RegistryKey::RemoveSubkey(std::u16string_view name) {
-  if (!children_) {
+  if (!subkeys_) {
     return false;
   }
-  auto it = children_->find(Fold(name));
-  if (it == children_->end()) {
+  auto found = subkeys_->by_name.find(name);
+  if (found == subkeys_->by_name.end()) {
     return false;
   }
-  MarkDeleted(*it->second);
-  children_->erase(it);
+  const SortedSubkeys::iterator place = found->second.place;
+  MarkDeleted(*place->second);
+  // The map's key views the subkey's name: it goes first.
+  subkeys_->by_name.erase(found);
+  subkeys_->sorted.erase(place);
+  subkeys_->cursor_valid = false;
   return true;
 }
 
@@ -80,8 +95,8 @@ bool RegistryKey::RemoveValue(std::u16string_view name) {
 
 void MarkDeleted(RegistryKey& key) {
   key.deleted_ = true;
-  if (key.children_) {
-    for (auto& child : *key.children_) {
+  if (key.subkeys_) {
+    for (auto& child : key.subkeys_->sorted) {
       MarkDeleted(*child.second);
     }
   }

@@ -1,6 +1,7 @@
 // The simulated registry: a tree of keys per root, with case-insensitive
-// names, typed values held as raw bytes, and enumeration by index in the
-// registry's sorted order in logarithmic time.
+// names, typed values held as raw bytes, lookup of a subkey by name in
+// constant time, and enumeration by index in the registry's sorted order in
+// constant time from one index to the next (logarithmic for a jump).
 #pragma once
 
 #include <cstddef>
@@ -12,7 +13,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "sim/core/text.h"
 
 namespace sim {
 
@@ -33,7 +37,7 @@ class RegistryKey {
   const std::u16string& name() const { return name_; }
   bool deleted() const { return deleted_; }
 
-  std::size_t SubkeyCount() const { return children_ ? children_->size() : 0; }
+  std::size_t SubkeyCount() const { return subkeys_ ? subkeys_->sorted.size() : 0; }
   // The subkey at this index of the sorted order, or null past the end.
   std::shared_ptr<RegistryKey> SubkeyAt(std::size_t index) const;
   std::shared_ptr<RegistryKey> FindSubkey(std::u16string_view name) const;
@@ -54,12 +58,33 @@ class RegistryKey {
   bool deny_delete = false;
 
  private:
-  using ChildTree = __gnu_pbds::tree<std::u16string, std::shared_ptr<RegistryKey>, std::less<std::u16string>,
-                                     __gnu_pbds::rb_tree_tag, __gnu_pbds::tree_order_statistics_node_update>;
+  // Subkeys keyed by a view of each one's own name, which never changes and
+  // lives as long as the node that holds the subkey.
+  using SortedSubkeys = __gnu_pbds::tree<std::u16string_view, std::shared_ptr<RegistryKey>, CaseInsensitiveLess,
+                                         __gnu_pbds::rb_tree_tag, __gnu_pbds::tree_order_statistics_node_update>;
+  // A subkey as found by name: the key itself, and its place in the order
+  // for removing it.
+  struct NamedSubkey {
+    std::shared_ptr<RegistryKey> key;
+    SortedSubkeys::iterator place;
+  };
+  struct Subkeys {
+    SortedSubkeys sorted;
+    // The same subkeys by name: a lookup costs the same among ten siblings
+    // as among a hundred thousand.
+    std::unordered_map<std::u16string_view, NamedSubkey, CaseInsensitiveHash, CaseInsensitiveEqual> by_name;
+    // Where the last access by index ended, so that an enumeration steps
+    // from one node to the next instead of descending from the root for
+    // every index; forgotten whenever a subkey comes or goes.
+    bool cursor_valid = false;
+    std::size_t cursor_index = 0;
+    SortedSubkeys::iterator cursor;
+  };
+
   std::u16string name_;
   bool deleted_ = false;
-  // By folded name; made with the first subkey, as most keys have none.
-  std::unique_ptr<ChildTree> children_;
+  // Made with the first subkey, as most keys have none.
+  std::unique_ptr<Subkeys> subkeys_;
   std::vector<RegistryValue> values_;
 
   friend class Registry;
