@@ -49,8 +49,9 @@ esac
 
 # A part that is not run keeps its earlier results for the report.
 mkdir -p "$results"
-if ((do_wine)); then rm -f "$results"/wine-*.txt "$results"/wholerun.* "$results/steps.txt"; fi
-if ((do_sim)); then rm -f "$results/sim.json" "$results"/count-*; fi
+if ((do_wine)); then rm -f "$results"/wine-*.txt "$results"/wholerun.* "$results/steps.txt" "$results"/load-wine*.txt; fi
+if ((do_sim)); then rm -f "$results/sim.json" "$results/load-sim.txt"; fi
+if ((do_sim && count_work)); then rm -f "$results"/count-*; fi
 load() { echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"; }
 
 # Product and upgrade code of the run with two codes: nothing of them is
@@ -141,7 +142,11 @@ sim_part() {
   local filter
   filter="^($(IFS='|'; echo "${sim_benchmarks[*]}"))/"
   echo "benchmark: the simulated machine, $sim_reps repetitions" >&2
+  # The repetitions of all the operations in a random order: a spell in
+  # which the machine is slow falls on different operations' repetitions
+  # instead of on all of one's.
   "${pin[@]}" "$build/vornalet_benchmarks" --benchmark_filter="$filter" --benchmark_repetitions="$sim_reps" \
+    --benchmark_enable_random_interleaving=true \
     --benchmark_out="$results/sim.json" --benchmark_out_format=json >&2
   ((count_work)) || return 0
   # One run of each operation under callgrind, which counts only the

@@ -131,7 +131,8 @@ def count_table(results):
         per.setdefault(base, {})[int(size)] = {
             "instructions": count["Ir"] / items,
             "first_level": (count["D1mr"] + count["D1mw"]) / items,
-            "last_level": (count["DLmr"] + count["DLmw"]) / items,
+            "last_level_reads": count["DLmr"] / items,
+            "last_level_writes": count["DLmw"] / items,
         }
     return [{"base": base, "name": name, "unit": unit, "per": per[base]}
             for base, name, unit, _ in SIM_ROWS if base in per]
@@ -237,13 +238,15 @@ def markdown(wine, sim, counts, whole, load, steps):
                 r["name"], r["unit"], " | ".join("{:,.0f}".format(v) if v is not None else "–" for v in values),
                 spread(values)))
         out.append("")
-        out.append("Data cache misses per item, first level / last level:")
+        out.append("Data cache misses per item: first level, reads and writes / last level, reads / last level, "
+                   "writes:")
         out.append("")
         out.append(header + " |")
         out.append("|---|" + "---:|" * len(sizes))
         for r in counts:
-            cells = ["%.1f / %.1f" % (r["per"][s]["first_level"], r["per"][s]["last_level"]) if s in r["per"]
-                     else "–" for s in sizes]
+            cells = ["%.1f / %.1f / %.1f" % (r["per"][s]["first_level"], r["per"][s]["last_level_reads"],
+                                             r["per"][s]["last_level_writes"]) if s in r["per"] else "–"
+                     for s in sizes]
             out.append("| %s, per %s | %s |" % (r["name"], r["unit"], " | ".join(cells)))
         out.append("")
     if wine:
