@@ -9,9 +9,9 @@ wholerun.txt ("name ms" lines), sim.json (Google Benchmark's JSON output,
 every repetition), count-<benchmark>-<size>.json and .log (one run under
 callgrind: the benchmark's JSON and valgrind's summary with the events
 collected in the measured region) and load-*.txt (the machine's load before
-and after). Prints the tables and
-rewrites the measured section of DOCS_DIR/performance.md (between its two
-marker lines) and the plots DOCS_DIR/performance-*.svg. Plain python3.
+and after). Prints the tables and rewrites the measured section of
+DOCS_DIR/performance.md (between its two marker lines) and the plots
+DOCS_DIR/performance-*.svg. Plain python3.
 """
 import json
 import os
