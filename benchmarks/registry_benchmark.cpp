@@ -7,47 +7,21 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "benchmarks/component_keys.h"
 #include "benchmarks/measured.h"
 #include "sim/machine.h"
 #include "src/installer/component_scan.h"
 #include "src/registry/key_tree.h"
-#include "tests/unit/registry/registry_test_support.h"
 
 namespace {
 
-constexpr char16_t kProductCode[] = u"{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613}";
-constexpr char16_t kPackedProductCode[] = u"14C9A2F3E6B751D48A2C950E4D7B6F31";
-constexpr char16_t kOtherPackedProductCode[] = u"01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6";
-constexpr char16_t kComponents[] =
-    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
-constexpr int kOwnComponents = 5;
-
-using registry_testing::SzData;
-
-// A 32-digit name, spread over the sorted order by a multiplicative hash.
-std::u16string PackedName(std::uint64_t index) {
-  char text[33];
-  const std::uint64_t hash = (index + 1) * 0x9E3779B97F4A7C15ULL;
-  std::snprintf(text, sizeof(text), "%016llX%016llX", static_cast<unsigned long long>(hash),
-                static_cast<unsigned long long>(index));
-  return std::u16string(text, text + 32);
-}
-
-// count component keys, kOwnComponents of them the product's alone, the
-// others another product's.
-void AddComponents(sim::Machine& machine, int count) {
-  std::shared_ptr<sim::RegistryKey> components = machine.registry.Create(kComponents);
-  const std::vector<std::uint8_t> path = SzData(u"C:\\Program Files (x86)\\Product\\file.dll");
-  for (int i = 0; i < count; ++i) {
-    const bool own = i % (count / kOwnComponents) == 0;
-    components->CreateSubkey(PackedName(static_cast<std::uint64_t>(i)))
-        ->SetValue(sim::RegistryValue{own ? kPackedProductCode : kOtherPackedProductCode, 1, path});
-  }
-}
+using component_keys::AddComponents;
+using component_keys::kOwnComponents;
+using component_keys::PackedName;
+using testing_support::kProductCode;
 
 void BM_RegistryCollectProductComponents(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));

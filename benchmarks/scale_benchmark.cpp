@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/component_keys.h"
 #include "benchmarks/measured.h"
 #include "sim/machine.h"
 #include "src/files/directory_tree.h"
@@ -28,15 +29,10 @@ namespace {
 
 constexpr char16_t kTreeRoot[] = u"C:\\Program Files (x86)\\Morvathen\\Server";
 constexpr char16_t kKeyTree[] = u"SOFTWARE\\Morvathen\\Bench";
-constexpr char16_t kComponents[] =
-    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
 constexpr char16_t kCodes[] = u"{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613} {C7D81E22-4A93-4B6F-9E05-1D2C3B4A5F60}";
-constexpr char16_t kPackedProductCode[] = u"14C9A2F3E6B751D48A2C950E4D7B6F31";
-constexpr char16_t kOtherPackedProductCode[] = u"01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6";
 constexpr int kFilesPerDirectory = 50;
 constexpr int kDirectoriesPerGroup = 20;
 constexpr int kKeysPerGroup = 100;
-constexpr int kOwnComponents = 5;
 
 std::u16string Numbered(const char* format, long long number) {
   char text[40];
@@ -120,27 +116,6 @@ void BM_ScaleDeleteKeyTree(benchmark::State& state) {
 }
 BENCHMARK(BM_ScaleDeleteKeyTree)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-// A 32-digit name like a packed component code, spread over the sorted
-// order.
-std::u16string PackedName(std::uint64_t index) {
-  char text[40];
-  const std::uint64_t hash = (index + 1) * 0x9E3779B97F4A7C15ULL;
-  std::snprintf(text, sizeof(text), "%016llX%016llX", static_cast<unsigned long long>(hash),
-                static_cast<unsigned long long>(index));
-  return std::u16string(text, text + 32);
-}
-
-// count component keys, kOwnComponents of them the product's alone.
-void AddComponents(sim::Machine& machine, int count) {
-  std::shared_ptr<sim::RegistryKey> components = machine.registry.Create(kComponents);
-  const std::vector<std::uint8_t> path = SzData(u"C:\\Program Files\\Product\\file.dll");
-  for (int i = 0; i < count; ++i) {
-    const bool own = i % (count / kOwnComponents) == 1;
-    components->CreateSubkey(PackedName(static_cast<std::uint64_t>(i)))
-        ->SetValue(sim::RegistryValue{own ? kPackedProductCode : kOtherPackedProductCode, 1, path});
-  }
-}
-
 // The whole run, entry to exit code, with the two codes on the command line
 // on a machine that holds count component keys and nothing else of the
 // product: every step runs and finds its keys, services, account and
@@ -152,7 +127,7 @@ void BM_ScaleWholeRun(benchmark::State& state) {
     auto machine = std::make_unique<sim::Machine>();
     {
       sim::ScopedMachine scope(*machine);
-      AddComponents(*machine, count);
+      component_keys::AddComponents(*machine, count);
       measured::GiveJournalRoom(*machine, 10 * count);
       machine->process.command_line = kCodes;
       const int exit_code = measured::Measure(

@@ -15,6 +15,12 @@ inline constexpr char16_t kPackedUpgradeCode[] = u"22E18D7C39A4F6B4E950D1C2B3A4F
 inline constexpr char16_t kServerComponent[] = u"{5B1E6C3A-27D4-4F80-9A6E-C4D2873B1F05}";
 inline constexpr char16_t kPackedServerComponent[] = u"A3C6E1B54D7208F4A9E64C2D78B3F150";
 inline constexpr char16_t kProductDirectory[] = u"C:\\Program Files (x86)\\Morvathen\\Server";
+// Another product's codes, for keys that stand beside the product's.
+inline constexpr char16_t kOtherProductCode[] = u"{8E4B2D10-6C3F-4A7E-B1D9-0F2E3C4D5A6B}";
+inline constexpr char16_t kOtherPackedProductCode[] = u"01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6";
+// Where Windows Installer registers the components of per-machine products.
+inline constexpr char16_t kComponentsKey[] =
+    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
 
 // Registers the product with its upgrade code and the server component,
 // whose key file is written when key_file_exists.

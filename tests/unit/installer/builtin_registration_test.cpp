@@ -16,12 +16,13 @@
 #include "src/installer/packed_guid.h"
 #include "src/log/run_log.h"
 #include "src/registry/key_tree.h"
+#include "tests/support/product_machine.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
 
-constexpr char16_t kProductCode[] = u"{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613}";
-constexpr char16_t kUpgradeCode[] = u"{C7D81E22-4A93-4B6F-9E05-1D2C3B4A5F60}";
+using testing_support::kProductCode;
+using testing_support::kUpgradeCode;
 constexpr char16_t kConsoleProductCode[] = u"{8E4B2D10-6C3F-4A7E-B1D9-0F2E3C4D5A6B}";
 constexpr char16_t kServerComponentCode[] = u"{5B1E6C3A-27D4-4F80-9A6E-C4D2873B1F05}";
 

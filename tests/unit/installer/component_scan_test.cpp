@@ -9,6 +9,7 @@
 
 #include "src/log/run_log.h"
 #include "src/registry/key_tree.h"
+#include "tests/support/product_machine.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/unit/registry/registry_test_support.h"
 
@@ -19,11 +20,10 @@ using registry_testing::KeysBelow;
 using registry_testing::SetValue;
 using registry_testing::SzData;
 
-constexpr char16_t kProductCode[] = u"{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613}";
-constexpr char16_t kPackedProductCode[] = u"14C9A2F3E6B751D48A2C950E4D7B6F31";
-constexpr char16_t kOtherPackedProductCode[] = u"01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6";
-constexpr char16_t kComponents[] =
-    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
+using testing_support::kComponentsKey;
+using testing_support::kOtherPackedProductCode;
+using testing_support::kPackedProductCode;
+using testing_support::kProductCode;
 constexpr char kComponentsPath[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
 
@@ -31,7 +31,7 @@ class ComponentScanTest : public testing_support::SimTest {
  protected:
   ComponentScanTest() : list_(new ComponentKeyList()) {}
 
-  static std::u16string Component(std::u16string_view name) { return kComponents + (u"\\" + std::u16string(name)); }
+  static std::u16string Component(std::u16string_view name) { return kComponentsKey + (u"\\" + std::u16string(name)); }
 
   // A component key holding the product's value alone, a path.
   void AddOwn(sim::Machine& m, std::u16string_view name) {
@@ -141,7 +141,7 @@ TEST_F(ComponentScanTest, ListsFromTheHighestIndexDownAndChangesNothing) {
                                                std::string(kComponentsPath) + "C2"}));
   EXPECT_EQ(list_->subkeys_left, 0U);
   EXPECT_EQ(LogBytes(), "");
-  EXPECT_EQ(KeysBelow(machine, kComponents).size(), 8U);
+  EXPECT_EQ(KeysBelow(machine, kComponentsKey).size(), 8U);
   EXPECT_EQ(machine.journal.Count("RegDeleteKeyW") + machine.journal.Count("RegDeleteValueW"), 0U);
   ExpectNoOpenHandles();
 }
@@ -172,7 +172,7 @@ TEST_F(ComponentScanTest, NothingFoundGivesFalseWithAnEmptyList) {
     sim::Machine fresh;
     sim::ScopedMachine scope(fresh);
     if (c.create_components_key) {
-      fresh.registry.Create(kComponents);
+      fresh.registry.Create(kComponentsKey);
     }
     if (c.add_shared) {
       AddShared(fresh, u"C1");
@@ -271,7 +271,7 @@ TEST_F(ComponentScanTest, PassesCollectEveryComponentOnceInOrder) {
   int passes = 0;
   EXPECT_EQ(CollectAndDeleteInPasses(&passes), expected);
   EXPECT_EQ(passes, 3);
-  EXPECT_EQ(KeysBelow(machine, kComponents).size(), static_cast<std::size_t>(kOwn));
+  EXPECT_EQ(KeysBelow(machine, kComponentsKey).size(), static_cast<std::size_t>(kOwn));
   // Each subkey was looked at once.
   EXPECT_EQ(machine.journal.Count("RegEnumKeyExW"), 2U * kOwn);
   ExpectNoOpenHandles();
@@ -289,7 +289,7 @@ TEST_F(ComponentScanTest, PassesEndWhenDeletionsFail) {
   int passes = 0;
   EXPECT_EQ(CollectAndDeleteInPasses(&passes).size(), static_cast<std::size_t>(kOwn));
   EXPECT_EQ(passes, 2);
-  EXPECT_EQ(KeysBelow(machine, kComponents).size(), static_cast<std::size_t>(kOwn));
+  EXPECT_EQ(KeysBelow(machine, kComponentsKey).size(), static_cast<std::size_t>(kOwn));
   ExpectNoOpenHandles();
 }
 

@@ -8,6 +8,7 @@
 
 #include "src/installer/packed_guid.h"
 #include "src/log/run_log.h"
+#include "tests/support/product_machine.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/unit/registry/registry_test_support.h"
 
@@ -18,12 +19,12 @@ using registry_testing::KeysBelow;
 using registry_testing::SetValue;
 using registry_testing::SzData;
 
-constexpr char16_t kProductCode[] = u"{3F2A9C41-7B6E-4D15-A8C2-59E0D4B7F613}";
-constexpr char16_t kPackedProductCode[] = u"14C9A2F3E6B751D48A2C950E4D7B6F31";
-constexpr char16_t kPackedUpgradeCode[] = u"22E18D7C39A4F6B4E950D1C2B3A4F506";
-// Another product's codes, whose keys stand beside the product's.
-constexpr char16_t kOtherProductCode[] = u"{8E4B2D10-6C3F-4A7E-B1D9-0F2E3C4D5A6B}";
-constexpr char16_t kOtherPackedProductCode[] = u"01D2B4E8F3C6E7A41B9DF0E2C3D4A5B6";
+using testing_support::kOtherPackedProductCode;
+using testing_support::kOtherProductCode;
+using testing_support::kPackedProductCode;
+using testing_support::kPackedUpgradeCode;
+using testing_support::kProductCode;
+// The other product's upgrade code, packed.
 constexpr char16_t kOtherPackedUpgradeCode[] = u"D4C3B2A1F6E5B8A4C9D01E2F3A4B5C6D";
 
 constexpr char16_t kClasses[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\";
